@@ -1,0 +1,88 @@
+// Feeds arbitrary raw logs, and arbitrary image contents behind two valid signature blocks, through
+// the whole processor: nothing a log or an image holds may crash it or make it misbehave.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "app/KivDebugLog.h"
+#include "metadata/KivLogMetadata.h"
+#include "processor/KivLogProcessor.h"
+
+namespace {
+
+constexpr uint32_t kUmacBase = 0x1000;
+constexpr uint32_t kLmacBase = 0x2000;
+constexpr uint32_t kLmacBlockOffset = 0x100;
+constexpr std::size_t kHeaderSize = 0x200;
+
+void putBlock(std::string& image, std::size_t at, const char* signature, uint32_t base,
+              uint32_t versionAddress) {
+  std::memcpy(&image[at], signature, 15);
+  image[at + 15] = '\0';
+  for (int i = 0; i < 4; ++i) {
+    image[at + 16 + i] = static_cast<char>(base >> (8 * i));
+    image[at + 20 + i] = static_cast<char>(versionAddress >> (8 * i));
+  }
+}
+
+int memoryFile(const std::string& bytes) {
+  const int fd = ::memfd_create("kivlog-fuzz", 0);
+  if (fd >= 0 && ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+    ::close(fd);
+    return -1;
+  }
+  ::lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+}  // namespace
+
+// Byte 0: debug level (low two bits) and strict flag (bit 2); byte 1: image body length in 16-byte
+// units; then the image body, then the raw log.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) {
+    return 0;
+  }
+  const std::size_t bodySize = std::min<std::size_t>(data[1] * 16u, size - 2);
+  std::string image(kHeaderSize, '\0');
+  putBlock(image, 0, "FAST_LOG_UMAC__", kUmacBase, kUmacBase + 0x90);
+  putBlock(image, kLmacBlockOffset, "FAST_LOG_LMAC__", kLmacBase, kLmacBase + 0x90);
+  image.append(reinterpret_cast<const char*>(data + 2), bodySize);
+  const std::string log(reinterpret_cast<const char*>(data + 2 + bodySize), size - 2 - bodySize);
+
+  const int imageFd = memoryFile(image);
+  const int logFd = memoryFile(log);
+  if (imageFd >= 0 && logFd >= 0) {
+    std::ostringstream sink;
+    std::streambuf* savedOut = std::cout.rdbuf(sink.rdbuf());
+    std::streambuf* savedErr = std::cerr.rdbuf(sink.rdbuf());
+    setDebugLevel(data[0] & 3);
+    const std::string path = "/proc/self/fd/" + std::to_string(imageFd);
+    {
+      KivLogMetadata umac;
+      KivLogMetadata lmac;
+      KivLogProcessor processor;
+      processor.strict = (data[0] & 4) != 0;
+      if (umac.load(path, "FAST_LOG_UMAC__") && lmac.load(path, "FAST_LOG_LMAC__")) {
+        processor.setUmacMetadata(&umac);
+        processor.setLmacMetadata(&lmac);
+        processor.processStream(logFd);
+        processor.printReport(sink, true);
+      }
+    }
+    std::cout.rdbuf(savedOut);
+    std::cerr.rdbuf(savedErr);
+  }
+  if (imageFd >= 0) {
+    ::close(imageFd);
+  }
+  if (logFd >= 0) {
+    ::close(logFd);
+  }
+  return 0;
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Makes sure the Debian packages a build needs are installed.
+#   scripts/deps.sh demo   compiler, CMake and Ninja
+#   scripts/deps.sh test   the above plus GoogleTest/GoogleMock
+#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime
+# As root it installs what is missing; otherwise it prints the one apt-get line to run.
+set -euo pipefail
+
+packages=(g++ cmake ninja-build)
+case "${1:-demo}" in
+  demo) ;;
+  test) packages+=(libgtest-dev libgmock-dev) ;;
+  ci) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev) ;;
+  *) echo "usage: $0 [demo|test|ci]" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "Missing build packages. Install them with:" >&2
+  echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi

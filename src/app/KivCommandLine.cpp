@@ -1,0 +1,129 @@
+#include "app/KivCommandLine.h"
+
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* kLegacySignature = "FAST_LOG_START_";
+
+int levelFromText(const std::string& text) {
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value > INT_MAX) {
+    return INT_MAX;
+  }
+  if (value < INT_MIN) {
+    return INT_MIN;
+  }
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+KivCommandLine parseCommandLine(const std::vector<std::string>& args) {
+  KivCommandLine result;
+  KivOptions& o = result.options;
+  bool umacSigGiven = false;
+  bool lmacSigGiven = false;
+  bool unrecognised = false;
+  std::string* pendingValue = nullptr;
+  std::string pendingOption;
+  std::optional<std::string>* pendingOptional = nullptr;
+  std::string firstBadValueOption;
+
+  for (const std::string& arg : args) {
+    if (pendingValue != nullptr || pendingOptional != nullptr) {
+      if (pendingValue != nullptr) {
+        *pendingValue = arg;
+      } else {
+        *pendingOptional = arg;
+      }
+      if (!arg.empty() && arg[0] == '-' && firstBadValueOption.empty()) {
+        firstBadValueOption = pendingOption;
+      }
+      pendingValue = nullptr;
+      pendingOptional = nullptr;
+      continue;
+    }
+    pendingOption = arg;
+    if (arg == "-r") {
+      o.report = true;
+    } else if (arg == "-s") {
+      o.strict = true;
+    } else if (arg == "-i") {
+      pendingOptional = &o.inputFile;
+    } else if (arg == "-l") {
+      o.legacyMode = true;
+      pendingValue = &o.lmacPath;
+    } else if (arg == "-u") {
+      o.legacyMode = true;
+      pendingValue = &o.umacPath;
+    } else if (arg == "-o") {
+      pendingOptional = &o.outputFolder;
+    } else if (arg == "-v") {
+      pendingOptional = &o.verbosity;
+    } else if (arg == "-f") {
+      o.combinedGiven = true;
+      pendingValue = &o.combinedPath;
+    } else if (arg == "-sig_umac") {
+      umacSigGiven = true;
+      pendingValue = &o.umacSignature;
+    } else if (arg == "-sig_lmac") {
+      lmacSigGiven = true;
+      pendingValue = &o.lmacSignature;
+    } else {
+      unrecognised = true;
+      break;
+    }
+  }
+
+  if (o.verbosity) {
+    o.debugLevel = levelFromText(*o.verbosity);
+  }
+  if (!firstBadValueOption.empty()) {
+    result.outcome = KivParseOutcome::kValueError;
+    result.errorOption = firstBadValueOption;
+    return result;
+  }
+  if (pendingValue != nullptr || pendingOptional != nullptr) {
+    result.outcome = KivParseOutcome::kValueError;
+    result.errorOption = pendingOption;
+    return result;
+  }
+  if (o.combinedGiven && o.legacyMode) {
+    result.outcome = KivParseOutcome::kConflict;
+    return result;
+  }
+  if (o.legacyMode) {
+    if (!umacSigGiven) {
+      o.umacSignature = kLegacySignature;
+    }
+    if (!lmacSigGiven) {
+      o.lmacSignature = kLegacySignature;
+    }
+  }
+  if (unrecognised) {
+    result.outcome = KivParseOutcome::kUsage;
+  }
+  return result;
+}
+
+std::string programNameFrom(std::string_view argv0) {
+  std::size_t cut = argv0.rfind('/');
+  if (cut == std::string_view::npos) {
+    cut = argv0.rfind('\\');
+  }
+  return std::string(cut == std::string_view::npos ? argv0 : argv0.substr(cut + 1));
+}
+
+std::string valueErrorText(std::string_view program, std::string_view option) {
+  std::string text(program);
+  text.append(": option ").append(option).append(" requires a filename argument");
+  return text;
+}
+
+std::string conflictErrorText(std::string_view program) {
+  std::string text(program);
+  text.append(": cannot use -f with -u/-l (legacy mode)");
+  return text;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The settings of one run, as the command line gives them.
+struct KivOptions {
+  bool report = false;
+  bool strict = false;
+  std::optional<std::string> inputFile;
+  std::string lmacPath = "lmac.elf";
+  std::string umacPath = "umac.elf";
+  std::optional<std::string> outputFolder;
+  std::optional<std::string> verbosity;
+  std::string combinedPath = "kiv_log.elf";
+  std::string umacSignature = "FAST_LOG_UMAC__";
+  std::string lmacSignature = "FAST_LOG_LMAC__";
+  bool legacyMode = false;
+  bool combinedGiven = false;
+  int debugLevel = 0;
+};
+
+enum class KivParseOutcome {
+  kRun,         // command line accepted
+  kUsage,       // an unrecognised argument: print the usage text, exit 0
+  kValueError,  // an option without a proper value: message, usage, exit 1
+  kConflict,    // -f together with -u/-l: message, usage, exit 1
+};
+
+struct KivCommandLine {
+  KivParseOutcome outcome = KivParseOutcome::kRun;
+  KivOptions options;
+  std::string errorOption;  // the option a value error names
+};
+
+// Parses the arguments after the program name.
+KivCommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// argv[0] after its last '/', or if it has none after its last '\\', or all of it.
+std::string programNameFrom(std::string_view argv0);
+
+// The texts of the two command-line errors, without the trailing newline.
+std::string valueErrorText(std::string_view program, std::string_view option);
+std::string conflictErrorText(std::string_view program);

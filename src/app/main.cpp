@@ -1,0 +1,88 @@
+// kivlog: decodes the firmware log records of a raw host log against the firmware images.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/KivCommandLine.h"
+#include "app/KivDebugLog.h"
+#include "app/KivUsage.h"
+#include "metadata/KivLogMetadata.h"
+#include "processor/KivLogProcessor.h"
+
+namespace {
+
+void printUsingBlock(const KivOptions& options) {
+  std::cout << "\n\nUsing:\n";
+  if (options.legacyMode) {
+    std::cout << "  LMAC ELF " << options.lmacPath << '\n'
+              << "  UMAC ELF " << options.umacPath << '\n';
+  } else {
+    std::cout << "  KIV_LOG ELF " << options.combinedPath << '\n';
+  }
+  std::cout << "  Input    " << options.inputFile.value_or("stdin") << '\n'
+            << "  Output   " << options.outputFolder.value_or("stdout") << '\n';
+}
+
+int commandLineError(const std::string& message, const std::string& program) {
+  std::cerr << message << '\n';
+  std::cerr.flush();
+  printUsage(std::cout, program);
+  std::cout.flush();
+  return 1;
+}
+
+int run(int argc, char** argv) {
+  const std::string program = programNameFrom(argc > 0 ? argv[0] : "kivlog");
+  KivLogMetadata umac;
+  KivLogMetadata lmac;
+  KivLogProcessor processor;
+
+  const KivCommandLine commandLine =
+      parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  const KivOptions& options = commandLine.options;
+  switch (commandLine.outcome) {
+    case KivParseOutcome::kValueError:
+      return commandLineError(valueErrorText(program, commandLine.errorOption), program);
+    case KivParseOutcome::kConflict:
+      return commandLineError(conflictErrorText(program), program);
+    case KivParseOutcome::kUsage:
+      printUsage(std::cout, program);
+      return 0;
+    case KivParseOutcome::kRun:
+      break;
+  }
+
+  setDebugLevel(options.debugLevel);
+  debugLog(kLogDebug, "Debug level is set %d", options.debugLevel);
+  processor.strict = options.strict;
+
+  const std::string& umacPath = options.legacyMode ? options.umacPath : options.combinedPath;
+  const std::string& lmacPath = options.legacyMode ? options.lmacPath : options.combinedPath;
+  // Nothing can be decoded without both images; scripts see that in the exit status.
+  if (!umac.load(umacPath, options.umacSignature) || !lmac.load(lmacPath, options.lmacSignature)) {
+    return 1;
+  }
+  processor.setUmacMetadata(&umac);
+  processor.setLmacMetadata(&lmac);
+
+  if (options.outputFolder && !processor.openOutputFolder(*options.outputFolder)) {
+    debugLog(kLogInfo, "Directory %s is not available. Output is sent to stdout by default",
+             options.outputFolder->c_str());
+  }
+  const bool processed =
+      options.inputFile ? processor.processFile(*options.inputFile) : processor.processStdin();
+  if (options.report) {
+    printUsingBlock(options);
+  }
+  processor.printReport(std::cout, options.report);
+  return processed ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  const int status = run(argc, argv);
+  std::cout.flush();
+  return status;
+}

@@ -1,0 +1,193 @@
+#include "metadata/KivLogMetadata.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "app/KivDebugLog.h"
+
+namespace {
+
+constexpr std::size_t kScanChunkSize = 64 * 1024;
+
+// pread that retries interrupted calls; returns the bytes read, 0 at end of file, -1 on error.
+ssize_t readFully(int fd, char* dest, std::size_t n, uint64_t offset) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t got = ::pread(fd, dest + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return done > 0 ? static_cast<ssize_t>(done) : -1;
+    }
+    if (got == 0) {
+      break;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+uint32_t littleEndian32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The 16-byte pattern: the signature's first 16 bytes with its terminating zero; a shorter
+// signature is padded with zero bytes, as a 16-byte character field holding it would be.
+std::string patternFor(const std::string& signature) {
+  std::string pattern(KivLogMetadata::kPatternSize, '\0');
+  std::copy_n(signature.data(), std::min(signature.size(), pattern.size()), pattern.begin());
+  return pattern;
+}
+
+}  // namespace
+
+KivLogMetadata::KivLogMetadata() : pages_(std::make_unique<std::array<Page, kPageCount>>()) {}
+
+KivLogMetadata::~KivLogMetadata() {
+  if (file_ >= 0) {
+    ::close(file_);
+  }
+}
+
+bool KivLogMetadata::load(const std::string& path, const std::string& signature) {
+  file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file_ < 0) {
+    debugLog(kLogError, "Failed opening strings file %s", path.c_str());
+    return false;
+  }
+  if (!findSignature(signature)) {
+    debugLog(kLogError, "Failed to find signature in %s", path.c_str());
+    return false;
+  }
+  if (!readVersion()) {
+    debugLog(kLogError, "Failed to find verion in file %s", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool KivLogMetadata::findSignature(const std::string& signature) {
+  if (file_ < 0) {
+    return false;
+  }
+  debugLog(kLogDebug, "Searching for signature \"%s\"", signature.c_str());
+  const std::string pattern = patternFor(signature);
+  const std::string_view needle(pattern);
+
+  // Chunks overlap by the pattern's length minus one, so an occurrence spanning two chunks is seen.
+  std::vector<char> window(kPatternSize - 1 + kScanChunkSize);
+  std::size_t carried = 0;
+  uint64_t chunkOffset = 0;
+  uint64_t found = 0;
+  for (;;) {
+    const ssize_t got = readFully(file_, window.data() + carried, kScanChunkSize, chunkOffset);
+    if (got <= 0) {
+      return false;
+    }
+    const std::size_t total = carried + static_cast<std::size_t>(got);
+    const std::size_t at = std::string_view(window.data(), total).find(needle);
+    if (at != std::string_view::npos) {
+      found = chunkOffset - carried + at;
+      break;
+    }
+    const std::size_t keep = std::min(kPatternSize - 1, total);
+    std::memmove(window.data(), window.data() + total - keep, keep);
+    carried = keep;
+    chunkOffset += static_cast<uint64_t>(got);
+  }
+
+  const auto start = static_cast<uint32_t>(found);
+  debugLog(kLogDebug, "Found signature at %X", start + static_cast<uint32_t>(kPatternSize));
+  debugLog(kLogDebug, "Reading additional %d bytes of signature struct",
+           static_cast<int>(kBlockTailSize));
+  std::array<unsigned char, kSignatureBlockSize> block{};
+  const ssize_t got = readFully(file_, reinterpret_cast<char*>(block.data()) + kPatternSize,
+                                kBlockTailSize, found + kPatternSize);
+  if (got != static_cast<ssize_t>(kBlockTailSize)) {
+    return false;
+  }
+  debugHexDump(kLogDebug, "SIGNATURE:", block.data(), static_cast<uint32_t>(block.size()));
+  baseAddress_ = littleEndian32(block.data() + 16);
+  versionAddress_ = littleEndian32(block.data() + 20);
+  dataOffset_ = start;
+  debugLog(kLogDebug, "Got baseAddress %X versionAddress %X dataOffset %X pos %X", baseAddress_,
+           versionAddress_, dataOffset_, start + static_cast<uint32_t>(kPatternSize - 1));
+  return true;
+}
+
+bool KivLogMetadata::readVersion() {
+  const uint32_t offset = offsetOf(versionAddress_);
+  debugLog(kLogDebug, "Version read from offset %X", offset);
+  FwElfVersion version{};
+  if (!readAt(offset, &version, sizeof version)) {
+    return false;
+  }
+  elfVersion_ = version;
+  return true;
+}
+
+const KivLogMetadata::Page* KivLogMetadata::pageAt(uint64_t offset) {
+  const uint64_t index = offset / kPageSize;
+  Page& page = (*pages_)[index % kPageCount];
+  if (page.index != index) {
+    page.index = std::numeric_limits<uint64_t>::max();
+    const ssize_t got = readFully(file_, page.bytes.data(), kPageSize, index * kPageSize);
+    if (got < 0) {
+      return nullptr;
+    }
+    page.size = static_cast<std::size_t>(got);
+    page.index = index;
+  }
+  return &page;
+}
+
+bool KivLogMetadata::readAt(uint32_t offset, void* dest, std::size_t n) {
+  auto* out = static_cast<char*>(dest);
+  uint64_t position = offset;
+  while (n > 0) {
+    const Page* page = pageAt(position);
+    const std::size_t inPage = static_cast<std::size_t>(position % kPageSize);
+    if (page == nullptr || inPage >= page->size) {
+      return false;
+    }
+    const std::size_t take = std::min(n, page->size - inPage);
+    std::memcpy(out, page->bytes.data() + inPage, take);
+    out += take;
+    n -= take;
+    position += take;
+  }
+  return true;
+}
+
+bool KivLogMetadata::readStringAt(uint32_t offset, std::string& out, std::size_t keepLimit) {
+  out.clear();
+  uint64_t position = offset;
+  for (;;) {
+    const Page* page = pageAt(position);
+    const std::size_t inPage = static_cast<std::size_t>(position % kPageSize);
+    if (page == nullptr || inPage >= page->size) {
+      return false;
+    }
+    const char* begin = page->bytes.data() + inPage;
+    const std::size_t available = page->size - inPage;
+    const void* zero = std::memchr(begin, 0, available);
+    const std::size_t length =
+        zero == nullptr ? available
+                        : static_cast<std::size_t>(static_cast<const char*>(zero) - begin);
+    if (out.size() < keepLimit) {
+      out.append(begin, std::min(length, keepLimit - out.size()));
+    }
+    if (zero != nullptr) {
+      return true;
+    }
+    position += available;
+  }
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "metadata/FwElfVersion.h"
+
+// One firmware image, read as a flat array of bytes. A signature block found in the file gives the
+// firmware address of the block itself and of the image's version record; with the block's file
+// offset these map any firmware address of the image to a file offset.
+class KivLogMetadata {
+ public:
+  static constexpr std::size_t kPatternSize = 16;
+  static constexpr std::size_t kSignatureBlockSize = 143;
+  static constexpr std::size_t kBlockTailSize = kSignatureBlockSize - kPatternSize;
+
+  KivLogMetadata();
+  virtual ~KivLogMetadata();
+  KivLogMetadata(const KivLogMetadata&) = delete;
+  KivLogMetadata& operator=(const KivLogMetadata&) = delete;
+
+  // Opens the image and fills the block values and the version record; logs why on failure.
+  bool load(const std::string& path, const std::string& signature);
+  bool findSignature(const std::string& signature);
+  bool readVersion();
+
+  // Each read stands on its own: a failed or short read never affects later ones.
+  // Reads n bytes at `offset`; false when the file ends first (the bytes read are in dest).
+  bool readAt(uint32_t offset, void* dest, std::size_t n);
+  // Reads the zero-terminated text at `offset`; false when the file ends before a zero byte.
+  // At most `keepLimit` bytes of the text are stored in `out`; the scan still runs to the zero.
+  bool readStringAt(uint32_t offset, std::string& out,
+                    std::size_t keepLimit = std::numeric_limits<std::size_t>::max());
+
+  // File offset of firmware address A: dataOffset + A - baseAddress. The arithmetic wraps modulo
+  // 2^32, so addresses below the block's base map to offsets far beyond the block.
+  uint32_t offsetOf(uint32_t address) const { return dataOffset_ + address - baseAddress_; }
+
+  uint32_t baseAddress() const { return baseAddress_; }
+  uint32_t versionAddress() const { return versionAddress_; }
+  uint32_t dataOffset() const { return dataOffset_; }
+  const FwElfVersion& elfVersion() const { return elfVersion_; }
+
+ private:
+  static constexpr std::size_t kPageSize = 4096;
+  static constexpr std::size_t kPageCount = 16;
+
+  // Recently read pages of the image, so that decoding a record costs no system call when its
+  // descriptor and strings were read before.
+  struct Page {
+    uint64_t index = std::numeric_limits<uint64_t>::max();
+    std::size_t size = 0;
+    std::array<char, kPageSize> bytes;
+  };
+
+  // The page holding file offset `offset`, or null when it cannot be read; a page shorter than
+  // kPageSize is the last one of the file.
+  const Page* pageAt(uint64_t offset);
+
+  int file_ = -1;
+  uint32_t baseAddress_ = 0;
+  uint32_t versionAddress_ = 0;
+  uint32_t dataOffset_ = 0;
+  FwElfVersion elfVersion_{};
+  std::unique_ptr<std::array<Page, kPageCount>> pages_;
+};

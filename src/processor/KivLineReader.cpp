@@ -1,0 +1,79 @@
+#include "processor/KivLineReader.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+}  // namespace
+
+KivLineReader::KivLineReader(int fd, std::function<void()> beforeWait)
+    : fd_(fd), beforeWait_(std::move(beforeWait)), buffer_(kBufferSize) {}
+
+bool KivLineReader::deliver(std::size_t length, std::size_t consumed, std::string_view& line) {
+  line = std::string_view(buffer_.data() + begin_, length);
+  line = line.substr(0, line.find('\0'));
+  begin_ += consumed;
+  return true;
+}
+
+bool KivLineReader::readLine(std::string_view& line, bool& cut) {
+  cut = false;
+  std::size_t scanned = 0;
+  for (;;) {
+    const std::size_t available = end_ - begin_;
+    // A newline right after kMaxLineLength characters still ends that line.
+    const std::size_t window = std::min(available, kMaxLineLength + 1);
+    const char* start = buffer_.data() + begin_;
+    const void* newline = std::memchr(start + scanned, '\n', window - scanned);
+    if (newline != nullptr) {
+      const auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
+      return deliver(length, length + 1, line);
+    }
+    scanned = window;
+    if (available > kMaxLineLength) {
+      cut = true;
+      return deliver(kMaxLineLength, kMaxLineLength, line);
+    }
+    if (!refill()) {
+      if (available == 0) {
+        fail_ = true;
+        return false;
+      }
+      return deliver(available, available, line);
+    }
+  }
+}
+
+bool KivLineReader::refill() {
+  if (eof_ || bad_) {
+    return false;
+  }
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  if (beforeWait_) {
+    beforeWait_();
+  }
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    if (got > 0) {
+      end_ += static_cast<std::size_t>(got);
+      return true;
+    }
+    if (got == 0) {
+      eof_ = true;
+      return false;
+    }
+    if (errno != EINTR) {
+      bad_ = true;
+      return false;
+    }
+  }
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+// Reads text lines from a file descriptor through its own buffer. A line is what comes before the
+// next newline, at most kMaxLineLength characters of it: a longer line is handed out in pieces of
+// that length. The state flags follow an input stream's: eof once the input has ended, fail when a
+// read found nothing at all, bad on a read error.
+class KivLineReader {
+ public:
+  static constexpr std::size_t kMaxLineLength = 4095;
+
+  // `beforeWait` runs before every read from the descriptor, which may block.
+  explicit KivLineReader(int fd, std::function<void()> beforeWait = {});
+
+  // The next line, without its newline and cut at its first zero byte; `cut` tells that the line
+  // went on beyond kMaxLineLength characters. False when no character could be read.
+  bool readLine(std::string_view& line, bool& cut);
+
+  bool good() const { return !eof_ && !fail_ && !bad_; }
+  bool bad() const { return bad_; }
+  bool eof() const { return eof_; }
+  bool fail() const { return fail_ || bad_; }
+
+ private:
+  // Moves the unread bytes to the front and reads more; false at end of input or on an error.
+  bool refill();
+  bool deliver(std::size_t length, std::size_t consumed, std::string_view& line);
+
+  int fd_;
+  std::function<void()> beforeWait_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  bool eof_ = false;
+  bool fail_ = false;
+  bool bad_ = false;
+};

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "metadata/FwElfVersion.h"
+#include "records/KivLogTokenized.h"
+
+class KivLogData;
+class KivLogMetadata;
+
+// One device of the raw log, named by its device id: the firmware versions its descriptor line
+// announced, whether they match the loaded images, its report counters and its personal log.
+class KivDeviceDesc : public KivLogTokenized {
+ public:
+  static constexpr uint32_t kTokenCount = 14;
+  static constexpr uint32_t kTokensPerMac = 7;
+  static constexpr std::size_t kMacCount = 2;
+
+  KivDeviceDesc(std::string_view deviceId, uint32_t lineNumber, bool versioned, bool strict);
+  // Copies everything but the personal log, which stays with the original.
+  KivDeviceDesc(const KivDeviceDesc& other);
+  KivDeviceDesc& operator=(const KivDeviceDesc&) = delete;
+  ~KivDeviceDesc() override;
+
+  bool handleToken(uint32_t index, const std::string& token) override;
+  bool isTokenCountValid(uint32_t count) override;
+
+  // A versioned device from the 14 descriptor tokens at `position`; null after an ERR message.
+  static std::unique_ptr<KivDeviceDesc> createFromLine(std::string_view deviceId,
+                                                       std::string_view line, std::size_t& position,
+                                                       uint32_t lineNumber, bool strict);
+  // A device known only from its data lines; it has no version until a descriptor line comes.
+  static std::unique_ptr<KivDeviceDesc> createUnversioned(std::string_view deviceId,
+                                                          uint32_t lineNumber);
+
+  // Takes over the other descriptor's versions; counters, personal log and history stay.
+  void updateVersion(const KivDeviceDesc& other);
+  // Compares both version halves with the images' records; stores and returns the outcome.
+  bool checkFirmware(KivLogMetadata* const* images, std::size_t count);
+
+  // File name of a device's personal log: the id with '/' written "%2F" and '%' written "%25", so
+  // the file stays in the output folder and different ids never share a file.
+  static std::string personalLogName(std::string_view deviceId);
+  void openPersonalLog(const std::string& folder);
+  void writeToPersonalLog(std::string_view line);
+  void flushPersonalLog();
+
+  // Decodes one data record against the image of its processor and writes the readable line to the
+  // main output and the personal log, counting the outcome.
+  void renderDataLog(const KivLogData& record, uint32_t lineNumber, std::string_view prefix,
+                     KivLogMetadata* const* images, int a_size, std::ostream& mainOutput);
+
+  void printDeviceReport(std::ostream& stream, bool full) const;
+
+  std::array<FwElfVersion, kMacCount> versions{};
+  uint32_t macIndex = 0;
+  std::string deviceId;
+  bool compatible = false;
+  std::unique_ptr<std::ofstream> personalLog;
+  bool emptyId = true;
+  uint32_t skipped = 0;
+  uint32_t processed = 0;
+  uint32_t errors = 0;
+  uint32_t versionUnknown = 0;
+  uint32_t versionMismatch = 0;
+  uint32_t lineStart = 0;
+  uint32_t lineEnd = 0;
+  bool versioned = false;
+  bool strict = false;
+
+ private:
+  // Writes `text` to the main output and the personal log; pass-through lines also get a newline.
+  void writeDecoded(std::ostream& mainOutput, std::string_view text);
+  void passThrough(std::ostream& mainOutput, std::string_view rawLine);
+};

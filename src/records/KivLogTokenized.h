@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A record filled from the bracketed tokens of a firmware line. Each kind decides what a token
+// means and how many tokens a complete line has.
+class KivLogTokenized {
+ public:
+  KivLogTokenized() = default;
+  virtual ~KivLogTokenized() = default;
+
+  // Takes token `index` (0-based, in line order); false refuses it and ends the line.
+  virtual bool handleToken(uint32_t index, const std::string& token) = 0;
+  // Whether `count` accepted tokens make a complete line.
+  virtual bool isTokenCountValid(uint32_t count) = 0;
+
+ protected:
+  KivLogTokenized(const KivLogTokenized&) = default;
+  KivLogTokenized& operator=(const KivLogTokenized&) = default;
+};

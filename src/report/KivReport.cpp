@@ -1,0 +1,79 @@
+// The end-of-run processing report: the images' values and, per device, its versions and counters.
+#include <iostream>
+#include <string>
+
+#include "metadata/KivLogMetadata.h"
+#include "processor/KivLogProcessor.h"
+#include "records/KivDeviceDesc.h"
+#include "records/KivLogMeta.h"
+
+namespace {
+
+// Warning lines go to the report stream (with -r) and always to standard error. Everything written
+// so far is pushed out first, so the terminal shows both streams in order.
+void warn(std::ostream& stream, bool full, const std::string& text) {
+  if (full) {
+    stream << text << '\n';
+  }
+  stream.flush();
+  std::cout.flush();
+  std::cerr << text << '\n';
+  std::cerr.flush();
+}
+
+}  // namespace
+
+void KivLogProcessor::printReport(std::ostream& stream, bool full) const {
+  if (full) {
+    for (std::size_t mac = 0; mac < macMetadata.size(); ++mac) {
+      const KivLogMetadata* image = macMetadata[mac];
+      stream << '[' << macNames[mac] << "]\n";
+      if (image == nullptr) {
+        continue;
+      }
+      stream << std::hex << "    Data Offset=" << image->dataOffset()
+             << " Base Address=" << image->baseAddress()
+             << " Version Address=" << image->versionAddress() << '\n';
+      stream << "    VERSION " << image->elfVersion().text() << '\n';
+    }
+    stream << '\n';
+  }
+  for (const auto& [id, device] : devices) {
+    if (full) {
+      stream << "Device: " << id << '\n';
+    }
+    device->printDeviceReport(stream, full);
+  }
+  stream.flush();
+}
+
+void KivDeviceDesc::printDeviceReport(std::ostream& stream, bool full) const {
+  if (versionUnknown != 0) {
+    warn(stream, full,
+         "*** WARNING: " + std::to_string(versionUnknown) +
+             " lines processed with unknown ELF version");
+  }
+  if (versionMismatch != 0 && !strict) {
+    warn(stream, full,
+         "*** ERROR: " + std::to_string(versionMismatch) +
+             " lines processed with mismatched ELF version");
+  }
+  if (!full) {
+    return;
+  }
+  for (std::size_t mac = 0; mac < kMacCount; ++mac) {
+    stream << "    " << macNames[mac];
+    if (versioned) {
+      stream << (compatible ? " COMPATIBLE " : " *INCOMPATIBLE* ") << "version "
+             << versions[mac].text() << '\n';
+    }
+  }
+  stream << std::dec << '\n';
+  stream << "    Line Start:       " << lineStart << '\n'
+         << "    Line End:         " << lineEnd << '\n'
+         << "    Skipped:          " << skipped << '\n'
+         << "    Processed:        " << processed << '\n'
+         << "    Version mismatch: " << versionMismatch << '\n'
+         << "    Version Unknown:  " << versionUnknown << '\n'
+         << "    Errors:           " << errors << '\n';
+}
