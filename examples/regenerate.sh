@@ -3,7 +3,7 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${root}/build"
+build="${root}/build/sample"
 
 cmake -S "${root}" -B "${build}" -G Ninja
 ninja -C "${build}" -j2 kivlog_make_sample

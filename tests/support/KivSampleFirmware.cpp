@@ -32,9 +32,11 @@ std::string idToken(std::optional<std::string_view> id) {
 }
 
 std::string versionTokens(std::string_view mac, const KivTestVersion& version) {
-  std::string out = "[" + std::string(mac) + "]";
-  for (std::size_t i = 0; i < 6; ++i) {
-    out += "[" + version.field(i) + "]";
+  std::string out;
+  for (std::size_t i = 0; i <= 6; ++i) {
+    out += '[';
+    out += i == 0 ? mac : std::string_view(version.field(i - 1));
+    out += ']';
   }
   return out;
 }
