@@ -1,0 +1,208 @@
+#include "app/KivCommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// The outcome, the option a value error names, and every setting that differs from its default,
+// in a fixed order: a row's expectation reads like the command line it describes.
+std::string describe(const KivCommandLine& c) {
+  const KivOptions& o = c.options;
+  const KivOptions d;
+  std::string out;
+  switch (c.outcome) {
+    case KivParseOutcome::kRun:
+      out = "run";
+      break;
+    case KivParseOutcome::kUsage:
+      out = "usage";
+      break;
+    case KivParseOutcome::kValueError:
+      out = "value error " + c.errorOption;
+      break;
+    case KivParseOutcome::kConflict:
+      out = "conflict";
+      break;
+  }
+  auto add = [&out](const std::string& text) { out += "; " + text; };
+  if (o.report)
+    add("report");
+  if (o.strict)
+    add("strict");
+  if (o.inputFile)
+    add("input " + *o.inputFile);
+  if (o.legacyMode)
+    add("legacy");
+  if (o.umacPath != d.umacPath)
+    add("umac " + o.umacPath);
+  if (o.lmacPath != d.lmacPath)
+    add("lmac " + o.lmacPath);
+  if (o.combinedGiven)
+    add("combined given");
+  if (o.combinedPath != d.combinedPath)
+    add("combined " + o.combinedPath);
+  if (o.outputFolder)
+    add("output " + *o.outputFolder);
+  if (o.verbosity)
+    add("verbosity " + *o.verbosity + " level " + std::to_string(o.debugLevel));
+  if (o.umacSignature != d.umacSignature)
+    add("sig_umac " + o.umacSignature);
+  if (o.lmacSignature != d.lmacSignature)
+    add("sig_lmac " + o.lmacSignature);
+  return out;
+}
+
+struct Row {
+  Args args;
+  std::string expected;
+};
+
+void expectRows(const std::vector<Row>& rows) {
+  for (const Row& row : rows) {
+    std::string shown;
+    for (const std::string& arg : row.args) {
+      shown += " '" + arg + "'";
+    }
+    EXPECT_EQ(describe(parseCommandLine(row.args)), row.expected) << "arguments:" << shown;
+  }
+}
+
+TEST(KivCommandLine, NoArgumentsRunCombinedModeWithTheDefaults) {
+  const KivCommandLine c = parseCommandLine({});
+  EXPECT_EQ(c.outcome, KivParseOutcome::kRun);
+  EXPECT_FALSE(c.options.report);
+  EXPECT_FALSE(c.options.strict);
+  EXPECT_FALSE(c.options.inputFile.has_value());
+  EXPECT_FALSE(c.options.outputFolder.has_value());
+  EXPECT_FALSE(c.options.legacyMode);
+  EXPECT_EQ(c.options.combinedPath, "kiv_log.elf");
+  EXPECT_EQ(c.options.umacPath, "umac.elf");
+  EXPECT_EQ(c.options.lmacPath, "lmac.elf");
+  EXPECT_EQ(c.options.umacSignature, "FAST_LOG_UMAC__");
+  EXPECT_EQ(c.options.lmacSignature, "FAST_LOG_LMAC__");
+  EXPECT_EQ(c.options.debugLevel, 0);
+}
+
+TEST(KivCommandLine, OptionsAreTakenInAnyOrderAndTheLastRepeatWins) {
+  expectRows({
+      {{"-r", "-s", "-i", "in.log", "-o", "out", "-v", "2"},
+       "run; report; strict; input in.log; output out; verbosity 2 level 2"},
+      {{"-v", "2", "-o", "out", "-i", "in.log", "-s", "-r"},
+       "run; report; strict; input in.log; output out; verbosity 2 level 2"},
+      {{"-f", "k.elf", "-sig_lmac", "L", "-sig_umac", "U"},
+       "run; combined given; combined k.elf; sig_umac U; sig_lmac L"},
+      {{"-i", "a", "-i", "b", "-v", "1", "-v", "3", "-r", "-r"},
+       "run; report; input b; verbosity 3 level 3"},
+      {{"-f", "a.elf", "-f", "b.elf"}, "run; combined given; combined b.elf"},
+      {{"-o", "x y", "-i", ""}, "run; input ; output x y"},
+  });
+}
+
+TEST(KivCommandLine, LegacyModeSearchesBothImagesForTheStartSignatureUnlessOneIsGiven) {
+  expectRows({
+      {{"-u", "a.elf"},
+       "run; legacy; umac a.elf; sig_umac FAST_LOG_START_; sig_lmac FAST_LOG_START_"},
+      {{"-l", "b.elf"},
+       "run; legacy; lmac b.elf; sig_umac FAST_LOG_START_; sig_lmac FAST_LOG_START_"},
+      {{"-u", "a.elf", "-sig_umac", "X"},
+       "run; legacy; umac a.elf; sig_umac X; sig_lmac FAST_LOG_START_"},
+      {{"-sig_lmac", "Y", "-l", "b.elf", "-u", "a.elf"},
+       "run; legacy; umac a.elf; lmac b.elf; sig_umac FAST_LOG_START_; sig_lmac Y"},
+      {{"-sig_umac", "X"}, "run; sig_umac X"},
+      {{"-sig_umac", "FAST_LOG_UMAC__", "-u", "u"},
+       "run; legacy; umac u; sig_lmac FAST_LOG_START_"},
+  });
+}
+
+TEST(KivCommandLine, AValueIsTakenWhateverItLooksLikeAndADashValueIsAnErrorNamingItsOption) {
+  expectRows({
+      {{"-i"}, "value error -i"},
+      {{"-i", "-r"}, "value error -i; input -r"},
+      {{"-r", "-o", "-s"}, "value error -o; report; output -s"},
+      {{"-i", "-r", "-s"}, "value error -i; strict; input -r"},
+      {{"-f", "--help"}, "value error -f; combined given; combined --help"},
+      {{"-o", "-h", "-zz"}, "value error -o; output -h"},
+      {{"-sig_umac", "-"}, "value error -sig_umac; sig_umac -"},
+      {{"-sig_lmac"}, "value error -sig_lmac"},
+      {{"-l"}, "value error -l; legacy"},
+      {{"-r", "-u"}, "value error -u; report; legacy"},
+      {{"-v"}, "value error -v"},
+      {{"-o", "a", "-i"}, "value error -i; output a"},
+      {{"-i", "-r", "-o"}, "value error -i; input -r"},
+      {{"-f", "k.elf", "-l", "-x"},
+       "value error -l; legacy; lmac -x; combined given; combined k.elf"},
+      {{"-i", "s", "-sig_umac", "-f"}, "value error -sig_umac; input s; sig_umac -f"},
+      {{"-i", " -r"}, "run; input  -r"},
+      {{"-i", "r-"}, "run; input r-"},
+  });
+}
+
+TEST(KivCommandLine, VerbosityIsConvertedAsDecimalWithLeadingBlanksAndASign) {
+  expectRows({
+      {{"-v", "abc"}, "run; verbosity abc level 0"},
+      {{"-v", "3x"}, "run; verbosity 3x level 3"},
+      {{"-v", "-1"}, "value error -v; verbosity -1 level -1"},
+      {{"-v", " -2"}, "run; verbosity  -2 level -2"},
+      {{"-v", "  +7"}, "run; verbosity   +7 level 7"},
+      {{"-v", "0x10"}, "run; verbosity 0x10 level 0"},
+      {{"-v", "010"}, "run; verbosity 010 level 10"},
+      {{"-v", ""}, "run; verbosity  level 0"},
+  });
+}
+
+TEST(KivCommandLine, FTogetherWithUOrLIsAConflictInEitherOrder) {
+  expectRows({
+      {{"-f", "k.elf", "-l", "l.elf"},
+       "conflict; legacy; lmac l.elf; combined given; combined k.elf"},
+      {{"-l", "l.elf", "-f", "k.elf"},
+       "conflict; legacy; lmac l.elf; combined given; combined k.elf"},
+      {{"-u", "u.elf", "-f", "k.elf"},
+       "conflict; legacy; umac u.elf; combined given; combined k.elf"},
+      {{"-f", "k.elf", "-u", "u.elf", "-zz"},
+       "conflict; legacy; umac u.elf; combined given; combined k.elf"},
+      {{"-f", "-l", "-u", "u.elf"},
+       "value error -f; legacy; umac u.elf; combined given; combined -l"},
+  });
+}
+
+TEST(KivCommandLine, AnUnrecognisedArgumentEndsTheScanAndAsksForTheUsageText) {
+  expectRows({
+      {{"-h"}, "usage"},
+      {{"--help"}, "usage"},
+      {{"-sig-lmac", "X"}, "usage"},
+      {{"word"}, "usage"},
+      {{"-R"}, "usage"},
+      {{"-v3"}, "usage"},
+      {{"-iinput.log"}, "usage"},
+      {{"-r", "-zz", "-i", "f"}, "usage; report"},
+      {{"-zz", "-i"}, "usage"},
+      {{"-zz", "-f", "k", "-u", "u"}, "usage"},
+      {{"-u", "u.elf", "x"},
+       "usage; legacy; umac u.elf; sig_umac FAST_LOG_START_; sig_lmac FAST_LOG_START_"},
+      {{"-i", "-r", "-zz"}, "value error -i; input -r"},
+      {{"-s", ""}, "usage; strict"},
+  });
+}
+
+TEST(KivCommandLine, ProgramNameIsTheLastPathComponentOfArgvZero) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"/usr/local/bin/tool", "tool"},
+      {"C:\\tools\\tool.exe", "tool.exe"},
+      {"tool", "tool"},
+      {"./kivlog", "kivlog"},
+      {"dir\\sub/tool", "tool"},
+      {"a/b\\c", "b\\c"},
+      {"bin/", ""},
+      {"", ""},
+  };
+  for (const auto& [argv0, name] : rows) {
+    EXPECT_EQ(programNameFrom(argv0), name) << "argv0: " << argv0;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+#include "processor/KivLineReader.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/KivTempDir.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+struct Piece {
+  std::string text;
+  bool cut = false;
+  bool operator==(const Piece&) const = default;
+};
+
+void PrintTo(const Piece& piece, std::ostream* os) {
+  *os << (piece.cut ? "cut " : "") << piece.text.size() << " chars \""
+      << (piece.text.size() > 40 ? piece.text.substr(0, 40) + "..." : piece.text) << '"';
+}
+
+std::string stateOf(const KivLineReader& reader) {
+  return "good() " + std::to_string(reader.good()) + " bad() " + std::to_string(reader.bad()) +
+         " eof() " + std::to_string(reader.eof()) + " fail() " + std::to_string(reader.fail());
+}
+
+struct Result {
+  std::vector<Piece> pieces;
+  std::string state;
+};
+
+// Reads lines as the input loop does: while the reader is good and a line comes.
+Result readAll(KivLineReader& reader) {
+  Result result;
+  std::string_view line;
+  bool cut = false;
+  while (reader.good() && reader.readLine(line, cut)) {
+    result.pieces.push_back({std::string(line), cut});
+  }
+  result.state = stateOf(reader);
+  return result;
+}
+
+class Pipe {
+ public:
+  Pipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+      throw std::runtime_error("pipe");
+    }
+    read_ = fds[0];
+    write_ = fds[1];
+  }
+  ~Pipe() {
+    closeRead();
+    closeWrite();
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+
+  int readEnd() const { return read_; }
+  // An empty pipe then fails the read instead of blocking the test.
+  void nonBlockingRead() { ::fcntl(read_, F_SETFL, ::fcntl(read_, F_GETFL) | O_NONBLOCK); }
+  void write(std::string_view data) {
+    while (!data.empty()) {
+      const ssize_t n = ::write(write_, data.data(), data.size());
+      if (n <= 0) {
+        throw std::runtime_error("pipe write");
+      }
+      data.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+  void closeWrite() {
+    if (write_ >= 0) {
+      ::close(write_);
+      write_ = -1;
+    }
+  }
+  void closeRead() {
+    if (read_ >= 0) {
+      ::close(read_);
+      read_ = -1;
+    }
+  }
+
+ private:
+  int read_ = -1;
+  int write_ = -1;
+};
+
+// Hands the input to the reader `chunk` bytes at a time, each chunk written by the hook that
+// runs before a read, and closes the pipe once all is written: every read then finds exactly one
+// chunk, as input from a slow producer would arrive.
+Result readInChunks(const std::string& input, std::size_t chunk) {
+  Pipe pipe;
+  pipe.nonBlockingRead();
+  std::size_t sent = 0;
+  KivLineReader reader(pipe.readEnd(), [&] {
+    if (sent < input.size()) {
+      const std::size_t n = std::min(chunk, input.size() - sent);
+      pipe.write(std::string_view(input).substr(sent, n));
+      sent += n;
+    } else {
+      pipe.closeWrite();
+    }
+  });
+  return readAll(reader);
+}
+
+const std::string kEmptyEnd = "good() 0 bad() 0 eof() 1 fail() 1";
+const std::string kUnendedEnd = "good() 0 bad() 0 eof() 1 fail() 0";
+
+std::string xs(std::size_t n) {
+  return std::string(n, 'x');
+}
+
+struct Row {
+  const char* what;
+  std::string input;
+  std::vector<Piece> pieces;
+  std::string state;
+};
+
+std::vector<Row> rows() {
+  return {
+      {"two lines", "a\nb\n", {{"a"}, {"b"}}, kEmptyEnd},
+      {"last line without newline", "a\nb", {{"a"}, {"b"}}, kUnendedEnd},
+      {"empty input", "", {}, kEmptyEnd},
+      {"empty lines", "\n\nz\n", {{""}, {""}, {"z"}}, kEmptyEnd},
+      {"carriage return kept", "cr\r\n\r\n", {{"cr\r"}, {"\r"}}, kEmptyEnd},
+      {"zero byte cuts the line", "ab\0cd\nef\n"s, {{"ab"}, {"ef"}}, kEmptyEnd},
+      {"zero byte first", "\0x\n"s, {{""}}, kEmptyEnd},
+      {"4095 characters and newline", xs(4095) + "\ny\n", {{xs(4095)}, {"y"}}, kEmptyEnd},
+      {"4095 characters at the end", xs(4095), {{xs(4095)}}, kUnendedEnd},
+      {"4096 characters", xs(4096) + "\ny\n", {{xs(4095), true}, {"x"}, {"y"}}, kEmptyEnd},
+      {"4096 characters at the end", xs(4096), {{xs(4095), true}, {"x"}}, kUnendedEnd},
+      {"8190 characters", xs(8190) + "\n", {{xs(4095), true}, {xs(4095)}}, kEmptyEnd},
+      {"8191 characters", xs(8191) + "\n", {{xs(4095), true}, {xs(4095), true}, {"x"}}, kEmptyEnd},
+      {"zero byte in a cut piece", "ab\0"s + xs(4093) + "\n", {{"ab", true}, {"x"}}, kEmptyEnd},
+      {"newline right after a cut", xs(4095) + "y\n\n", {{xs(4095), true}, {"y"}, {""}}, kEmptyEnd},
+  };
+}
+
+TEST(KivLineReader, SplitsInputIntoLinesWhateverChunksItArrivesIn) {
+  for (const Row& row : rows()) {
+    for (std::size_t chunk : {std::size_t{1} << 20, std::size_t{4096}, std::size_t{7}}) {
+      const Result result = readInChunks(row.input, chunk);
+      EXPECT_EQ(result.pieces, row.pieces) << row.what << ", chunks of " << chunk;
+      EXPECT_EQ(result.state, row.state) << row.what << ", chunks of " << chunk;
+    }
+  }
+}
+
+TEST(KivLineReader, ReadsAFileLineByLine) {
+  KivTempDir dir;
+  const std::string path = dir.write("raw.log", "one\r\ntwo\n" + xs(4100) + "\nlast");
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  KivLineReader reader(fd);
+  const Result result = readAll(reader);
+  ::close(fd);
+  const std::vector<Piece> expected = {{"one\r"}, {"two"}, {xs(4095), true}, {xs(5)}, {"last"}};
+  EXPECT_EQ(result.pieces, expected);
+  EXPECT_EQ(result.state, kUnendedEnd);
+}
+
+TEST(KivLineReader, InputLargerThanTheBufferKeepsEveryLineAndPiece) {
+  std::string input;
+  for (int i = 0; i < 20000; ++i) {
+    input += "line " + std::to_string(i) + "\n";
+  }
+  input += xs(100000) + "\nend\n";
+  const Result result = readInChunks(input, 50000);
+  ASSERT_EQ(result.pieces.size(), 20000u + 25u + 1u);
+  EXPECT_EQ(result.pieces[0], Piece{"line 0"});
+  EXPECT_EQ(result.pieces[19999], Piece{"line 19999"});
+  for (std::size_t i = 20000; i < 20024; ++i) {
+    EXPECT_EQ(result.pieces[i], (Piece{xs(4095), true})) << i;
+  }
+  EXPECT_EQ(result.pieces[20024], Piece{xs(100000 - 24 * 4095)});
+  EXPECT_EQ(result.pieces[20025], Piece{"end"});
+  EXPECT_EQ(result.state, kEmptyEnd);
+}
+
+TEST(KivLineReader, HookRunsBeforeEveryReadAndNotForBufferedLines) {
+  Pipe pipe;
+  pipe.write("a\nb\n");
+  pipe.closeWrite();
+  int calls = 0;
+  KivLineReader reader(pipe.readEnd(), [&calls] { ++calls; });
+  std::string_view line;
+  bool cut = true;
+  ASSERT_TRUE(reader.readLine(line, cut));
+  EXPECT_EQ(line, "a");
+  EXPECT_FALSE(cut);
+  EXPECT_EQ(calls, 1);
+  ASSERT_TRUE(reader.readLine(line, cut));
+  EXPECT_EQ(line, "b");
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(reader.good());
+  EXPECT_FALSE(reader.readLine(line, cut));
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(stateOf(reader), kEmptyEnd);
+  EXPECT_FALSE(reader.readLine(line, cut));
+  EXPECT_EQ(calls, 2);
+}
+
+TEST(KivLineReader, AReadErrorSetsBadAndFail) {
+  KivLineReader reader(-1);
+  std::string_view line;
+  bool cut = false;
+  EXPECT_FALSE(reader.readLine(line, cut));
+  EXPECT_EQ(stateOf(reader), "good() 0 bad() 1 eof() 0 fail() 1");
+}
+
+}  // namespace
