@@ -1,0 +1,194 @@
+#include "records/KivDetokenizer.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/KivDebugLog.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+// Redirects std::cout, where diagnostics go, into a string for the life of the object.
+class CoutCapture {
+ public:
+  CoutCapture() : saved_(std::cout.rdbuf(buffer_.rdbuf())) {}
+  ~CoutCapture() { std::cout.rdbuf(saved_); }
+  std::string text() const { return buffer_.str(); }
+
+ private:
+  std::ostringstream buffer_;
+  std::streambuf* saved_;
+};
+
+// Records every call the detokenizer makes; refuses one chosen token index if asked to.
+class RecordingRecord : public KivLogTokenized {
+ public:
+  bool handleToken(uint32_t index, const std::string& token) override {
+    indices.push_back(index);
+    tokens.push_back(token);
+    return !refuseIndex || index != *refuseIndex;
+  }
+  bool isTokenCountValid(uint32_t count) override {
+    countAsked = count;
+    return countValid;
+  }
+
+  std::vector<uint32_t> indices;
+  std::vector<std::string> tokens;
+  std::optional<uint32_t> countAsked;
+  std::optional<uint32_t> refuseIndex;
+  bool countValid = true;
+};
+
+class KivDetokenizerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setDebugLevel(kLogDebug); }
+  void TearDown() override { setDebugLevel(savedLevel_); }
+
+ private:
+  int savedLevel_ = debugLevel;
+};
+
+struct DetokenizeCase {
+  std::string line;
+  std::size_t start;
+  std::vector<std::string> tokens;
+  std::optional<std::size_t> end;  // unset: the end of the line
+};
+
+TEST_F(KivDetokenizerTest, HandsEveryCompleteTokenToTheRecordInLineOrderThenAsksTheCount) {
+  const std::vector<DetokenizeCase> cases = {
+      {"[a] x [b]", 0, {"a", "b"}, {}},
+      {"[a][b", 0, {"a"}, {}},
+      {"[ab[cd]", 0, {"abcd"}, {}},
+      {"[[a]", 0, {"a"}, {}},
+      {"x]y[z]", 0, {"z"}, {}},
+      {"[a]]]] ]", 0, {"a"}, {}},
+      {"]]]", 0, {}, {}},
+      {"[]", 0, {""}, {}},
+      {"[][]", 0, {"", ""}, {}},
+      {"[ a ]", 0, {" a "}, {}},
+      {"[a:b:c][ID:x]", 0, {"a:b:c", "ID:x"}, {}},
+      {"[\t\xff\x01]", 0, {"\t\xff\x01"}, {}},
+      {"[skip][x]text[y]", 6, {"x", "y"}, {}},
+      {"[skip][x]", 3, {"x"}, {}},
+      {"[a]", 3, {}, {}},
+      {"[a]", 10, {}, 10},
+      {"", 0, {}, {}},
+  };
+  for (const DetokenizeCase& c : cases) {
+    SCOPED_TRACE("line '" + c.line + "' from " + std::to_string(c.start));
+    RecordingRecord record;
+    KivDetokenizer detokenizer;
+    std::size_t position = c.start;
+    EXPECT_TRUE(detokenizer.detokenize(c.line, position, record));
+    EXPECT_EQ(record.tokens, c.tokens);
+    std::vector<uint32_t> expectedIndices;
+    for (uint32_t i = 0; i < c.tokens.size(); ++i) {
+      expectedIndices.push_back(i);
+    }
+    EXPECT_EQ(record.indices, expectedIndices);
+    EXPECT_EQ(record.countAsked, std::optional<uint32_t>(c.tokens.size()));
+    EXPECT_EQ(detokenizer.tokenIndex, c.tokens.size());
+    EXPECT_EQ(position, c.end.value_or(c.line.size()));
+  }
+}
+
+TEST_F(KivDetokenizerTest, ResultIsTheCountVerdictAndEveryCallCountsFromZeroAgain) {
+  KivDetokenizer detokenizer;
+  RecordingRecord first;
+  first.countValid = false;
+  std::size_t position = 0;
+  CoutCapture capture;
+  EXPECT_FALSE(detokenizer.detokenize("[a][b][c]", position, first));
+  EXPECT_EQ(first.countAsked, std::optional<uint32_t>(3));
+  RecordingRecord second;
+  position = 0;
+  EXPECT_TRUE(detokenizer.detokenize("[d]", position, second));
+  EXPECT_EQ(second.indices, std::vector<uint32_t>{0});
+  EXPECT_EQ(second.countAsked, std::optional<uint32_t>(1));
+  EXPECT_EQ(capture.text(), "");
+}
+
+TEST_F(KivDetokenizerTest, RefusedTokenStopsTheLineWithBadTokenAndNoCountCheck) {
+  RecordingRecord record;
+  record.refuseIndex = 3;
+  KivDetokenizer detokenizer;
+  std::size_t position = 0;
+  CoutCapture capture;
+  EXPECT_FALSE(detokenizer.detokenize("[t0][t1][t2][t3][t4]", position, record));
+  EXPECT_EQ(capture.text(), "[DBG] Bad token 3 t3\n");
+  EXPECT_EQ(record.tokens, (std::vector<std::string>{"t0", "t1", "t2", "t3"}));
+  EXPECT_FALSE(record.countAsked.has_value());
+  EXPECT_EQ(position, 16u);
+}
+
+TEST_F(KivDetokenizerTest, BadTokenPrintsTheTokenTextLiterallyAndOnlyAtDebugLevel) {
+  RecordingRecord record;
+  record.refuseIndex = 0;
+  KivDetokenizer detokenizer;
+  std::size_t position = 0;
+  {
+    CoutCapture capture;
+    detokenizer.detokenize("[%s%n%x%%]", position, record);
+    EXPECT_EQ(capture.text(), "[DBG] Bad token 0 %s%n%x%%\n");
+  }
+  setDebugLevel(kLogInfo);
+  position = 0;
+  CoutCapture capture;
+  EXPECT_FALSE(detokenizer.detokenize("[x]", position, record));
+  EXPECT_EQ(capture.text(), "");
+}
+
+struct NextTokenCase {
+  std::string line;
+  std::size_t start;
+  std::string key;
+  bool result;
+  std::string token;
+  std::size_t end;
+};
+
+TEST_F(KivDetokenizerTest, NextTokenReadsPlainTokensAndNameValuePairs) {
+  const std::vector<NextTokenCase> cases = {
+      {"[a][b]", 0, "", true, "a", 3},
+      {"[a][b]", 3, "", true, "b", 6},
+      {"[a][b]", 6, "", false, "", 6},
+      {"[a:b]", 0, "", true, "a:b", 5},
+      {"  x][y", 0, "", false, "y", 6},
+      {"[a]", 9, "", false, "", 9},
+      {"[ID:dev0][UMAC]", 0, "ID", true, "dev0", 9},
+      {"[XY:dev0]", 0, "ID", true, "dev0", 9},
+      {"[ID:dev0]", 0, "OTHER", true, "dev0", 9},
+      {"[UMAC][x]", 0, "ID", true, "", 0},
+      {"  [UMAC][x]", 2, "ID", true, "", 2},
+      {"[ID:a:b]", 0, "ID", true, "a:b", 8},
+      {"[ID:]", 0, "ID", true, "", 5},
+      {"[:]", 0, "ID", true, "", 3},
+      {"[]", 0, "ID", true, "", 2},
+      {"no bracket here", 0, "ID", false, "", 15},
+      {"[ID:dev0", 0, "ID", false, "dev0", 8},
+      {"[UMAC", 0, "ID", false, "", 0},
+      {"x]y[I[D:q]", 0, "ID", true, "q", 10},
+  };
+  for (const NextTokenCase& c : cases) {
+    SCOPED_TRACE("line '" + c.line + "' from " + std::to_string(c.start) + " key '" + c.key + "'");
+    KivDetokenizer detokenizer;
+    std::size_t position = c.start;
+    std::string token = "left over";
+    CoutCapture capture;
+    EXPECT_EQ(detokenizer.nextToken(c.line, position, c.key, token), c.result);
+    EXPECT_EQ(token, c.token);
+    EXPECT_EQ(position, c.end);
+    EXPECT_EQ(capture.text(), "");
+  }
+}
+
+}  // namespace

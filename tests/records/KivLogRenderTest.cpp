@@ -1,0 +1,357 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/KivDebugLog.h"
+#include "metadata/KivLogMetadata.h"
+#include "records/KivDeviceDesc.h"
+#include "records/KivLogData.h"
+#include "support/KivImageBuilder.h"
+#include "support/KivSampleFirmware.h"
+#include "support/KivTempDir.h"
+
+namespace {
+
+using namespace kivsample;
+
+// Redirects std::cout, where diagnostics go, into a string for the life of the object.
+class CoutCapture {
+ public:
+  CoutCapture() : saved_(std::cout.rdbuf(buffer_.rdbuf())) {}
+  ~CoutCapture() { std::cout.rdbuf(saved_); }
+  std::string text() const { return buffer_.str(); }
+
+ private:
+  std::ostringstream buffer_;
+  std::streambuf* saved_;
+};
+
+struct Rendered {
+  std::string output;
+  std::string diagnostics;
+};
+
+const std::string kExample1 =
+    "12:00:01.000     123456 FW_LOG [ID:dev1] [UMAC   :INFO1  ] [fw/src/main.c                 "
+    ":   42]: value=7 count=ff\n";
+// Header of a line of device "d" with prefix "P", time stamp 1, file "c.c", line 1 and level 3.
+const std::string kCutHeader =
+    "P          1 FW_LOG [ID:d] [UMAC   :INFO1  ] [c.c                           :    1]: ";
+// What a 4095-character line leaves for the format after that header.
+const std::size_t kRoom = 4095 - kCutHeader.size();
+
+KivLogData makeRecord(std::string_view id, uint32_t timestamp, uint32_t logType, uint32_t address,
+                      uint32_t param0, uint32_t param1) {
+  KivLogData record(id, dataLine(id, timestamp, logType, address, param0, param1));
+  record.timestamp = timestamp;
+  record.log_type = logType;
+  record.log_addr = address;
+  record.param0 = param0;
+  record.param1 = param1;
+  return record;
+}
+
+std::unique_ptr<KivDeviceDesc> compatibleDevice(std::string_view id) {
+  auto device = std::make_unique<KivDeviceDesc>(id, 1, true, false);
+  device->compatible = true;
+  return device;
+}
+
+// The standard combined image. `umac` places further UMAC statements: it rewrites the standard
+// UMAC block unchanged, so its addresses map exactly as the standard ones do.
+class KivLogRenderTest : public ::testing::Test {
+ protected:
+  KivLogRenderTest()
+      : builder(imageBuilder()),
+        umac(builder.mac(kUmacSignature, kUmacBlockOffset, kUmacBase, kUmacVersionAddress)) {}
+  void SetUp() override { setDebugLevel(kLogError); }
+  void TearDown() override { setDebugLevel(savedLevel_); }
+
+  void load(const KivImageBuilder& image) {
+    const std::string path = dir.file("kiv_log.elf");
+    image.writeTo(path);
+    CoutCapture quiet;
+    if (!umacImage.load(path, std::string(kUmacSignature)) ||
+        !lmacImage.load(path, std::string(kLmacSignature))) {
+      throw std::runtime_error("test images do not load");
+    }
+  }
+  void load() { load(builder); }
+
+  Rendered render(KivDeviceDesc& device, const KivLogData& record, std::string_view prefix = "P",
+                  uint32_t lineNumber = 5, int aSize = 2) {
+    std::ostringstream out;
+    CoutCapture capture;
+    device.renderDataLog(record, lineNumber, prefix, images.data(), aSize, out);
+    return {out.str(), capture.text()};
+  }
+
+  KivTempDir dir;
+  KivImageBuilder builder;
+  KivImageBuilder::Mac umac;
+  KivLogMetadata umacImage;
+  KivLogMetadata lmacImage;
+  std::array<KivLogMetadata*, 2> images{&umacImage, &lmacImage};
+
+ private:
+  int savedLevel_ = debugLevel;
+};
+
+struct LineCase {
+  std::string id;  // empty: the device of lines without an id
+  std::string prefix;
+  uint32_t timestamp;
+  uint32_t logType;
+  Statement statement;
+  uint32_t param0;
+  uint32_t param1;
+  std::string expected;
+};
+
+TEST_F(KivLogRenderTest, RecordIsDecodedIntoHeaderAndExpandedFormat) {
+  load();
+  const std::vector<LineCase> cases = {
+      {"dev1", "12:00:01.000", 123456, 0, kUmacValue, 7, 255, kExample1},
+      {"", "", 4294967295u, 3, kLmacDone, 1, 2,
+       " 4294967295 FW_LOG [LMAC_CR:CRITICAL] [lmac/src/calibration/rf_power_:65535]: done\n"},
+      {"d", "P", 9, 1, kUmacPercent, 4294967295u, 3,
+       "P          9 FW_LOG [ID:d] [UMAC_CR:WARNING] [fw/src/stats.c                :   77]: "
+       "load -1%\n"},
+      {"d", "", 0, 2, kLmacAtEnd, 5, 6,
+       "          0 FW_LOG [ID:d] [LMAC   :ALWAYS ] [lmac/src/tail.c               :  300]: "
+       "tail 5\n"},
+      {"d", "P", 1, 0, kUmacNoNewline, 1, 2,
+       "P          1 FW_LOG [ID:d] [UMAC   :INFO2  ] [fw/src/main.c                 :  120]: "
+       "progress 1 of 2"},
+  };
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.expected);
+    auto device = compatibleDevice(c.id);
+    const KivLogData record = makeRecord(device->deviceId, c.timestamp, c.logType,
+                                         c.statement.address, c.param0, c.param1);
+    const Rendered r = render(*device, record, c.prefix, 31);
+    EXPECT_EQ(r.output, c.expected);
+    EXPECT_EQ(r.diagnostics, "");
+    EXPECT_EQ(device->processed, 1u);
+    EXPECT_EQ(device->errors + device->skipped + device->versionUnknown + device->versionMismatch,
+              0u);
+    EXPECT_EQ(device->lineEnd, 31u);
+  }
+}
+
+TEST_F(KivLogRenderTest, LevelNamesStopAtAlways) {
+  const std::vector<std::pair<uint16_t, std::string>> levels = {{4, "INFO2  "}, {5, "TRACE  "},
+                                                                {6, "DUMP   "}, {7, "ALWAYS "},
+                                                                {8, "ALWAYS "}, {65535, "ALWAYS "}};
+  std::vector<uint32_t> addresses;
+  for (const auto& level : levels) {
+    addresses.push_back(umac.placeLogStatement("x\n", "f.c", 1, level.first));
+  }
+  load();
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    auto device = compatibleDevice("d");
+    EXPECT_EQ(render(*device, makeRecord("d", 1, 0, addresses[i], 0, 0), "").output,
+              "          1 FW_LOG [ID:d] [UMAC   :" + levels[i].second +
+                  "] [f.c                           :    1]: x\n");
+  }
+}
+
+TEST_F(KivLogRenderTest, SuccessfulRenderTracesEveryStepBeforeItsLine) {
+  load();
+  setDebugLevel(kLogDebug);
+  auto device = compatibleDevice("dev1");
+  CoutCapture capture;
+  device->renderDataLog(makeRecord("dev1", 123456, 0, kUmacValue.address, 7, 255), 5,
+                        "12:00:01.000", images.data(), 2, std::cout);
+  EXPECT_EQ(capture.text(),
+            "[DBG] MAC: UMAC DataOffset 0x100 LogAddr 0x20000400 BaseAddress 0x20000000 -> "
+            "metaOffset 0x500\n"
+            "[DBG]     Log: pFormattedString 0x20000600 pFileName 0x20000640 module 5 line 42 "
+            "level 3\n"
+            "[DBG]          filenameOffset: 0x740\n"
+            "[DBG]          formatStrOffset: 0x700\n"
+            "[DBG] LOG DATA: timestamp 123456 log_type 0 log_addr 20000400 param0 7 param1 255\n"
+            "[DBG]     Offsets: meta 500, filename 740 formatstr 700\n"
+            "[DBG]     Filename: fw/src/main.c Format:\"value=%u count=%x\n\"\n"
+            "[DBG]     Log Meta: pFormattedString 536872448 module 5 line 42 pFileName 536872512 "
+            "level 3\n\n" +
+                kExample1);
+}
+
+struct FailureCase {
+  std::string name;
+  uint32_t logType;
+  uint32_t address;
+  int aSize;
+  std::string error;
+};
+
+TEST_F(KivLogRenderTest, FailedRecordCountsAnErrorWritesNothingAndLeavesTheNextRecordIntact) {
+  load();
+  const std::vector<FailureCase> cases = {
+      {"log type 4", 4, kUmacValue.address, 2, "Log type 4 not supported (macNumber 2 a_size 2)"},
+      {"log type 4294967295", 4294967295u, kUmacValue.address, 2,
+       "Log type -1 not supported (macNumber 2147483647 a_size 2)"},
+      {"LMAC beyond the images given", 2, kLmacDone.address, 1,
+       "Log type 2 not supported (macNumber 1 a_size 1)"},
+      {"descriptor past the end", 0, 0x2ABCDEF0, 2, "Seeking metadata failed at offset 0xabcdff0"},
+      {"descriptor cut by the end", 3, 0x00400808, 2, "Seeking metadata failed at offset 0x1808"},
+      {"UMAC address read in the LMAC image", 2, kUmacValue.address, 2,
+       "Seeking metadata failed at offset 0x1fc01400"},
+      {"file name unreadable", 1, kUmacBadFile.address, 2,
+       "Seeking filename failed at offset 0x100100"},
+      {"format unreadable", 0, kUmacBadFormat.address, 2,
+       "Seeking format failed at offset 0x100100"},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto device = compatibleDevice("dev1");
+    const Rendered failed =
+        render(*device, makeRecord("dev1", 1, c.logType, c.address, 1, 2), "P", 8, c.aSize);
+    EXPECT_EQ(failed.output, "");
+    EXPECT_EQ(failed.diagnostics, "[ERR] " + c.error + "\n");
+    EXPECT_EQ(device->errors, 1u);
+    EXPECT_EQ(device->processed, 0u);
+    EXPECT_EQ(device->lineEnd, 8u);
+
+    const Rendered next = render(*device, makeRecord("dev1", 123456, 0, kUmacValue.address, 7, 255),
+                                 "12:00:01.000", 9);
+    EXPECT_EQ(next.output, kExample1);
+    EXPECT_EQ(device->errors, 1u);
+    EXPECT_EQ(device->processed, 1u);
+    EXPECT_EQ(device->lineEnd, 9u);
+  }
+}
+
+TEST_F(KivLogRenderTest, DescriptorTraceShowsTheBytesOfAShortRead) {
+  load();
+  setDebugLevel(kLogDebug);
+  auto device = compatibleDevice("d");
+  EXPECT_EQ(render(*device, makeRecord("d", 1, 2, 0x00400808, 0, 0)).diagnostics,
+            "[DBG] MAC: LMAC DataOffset 0x1000 LogAddr 0x400808 BaseAddress 0x400000 -> metaOffset "
+            "0x1808\n"
+            "[DBG]     Log: pFormattedString 0x400640 pFileName 0x0 module 9 line 0 level 0\n"
+            "[ERR] Seeking metadata failed at offset 0x1808\n");
+}
+
+TEST_F(KivLogRenderTest, DescriptorOffsetWrapsAroundIn32Bits) {
+  KivImageBuilder image;
+  image.mac(kUmacSignature, 0x50, 0x200, 0x300).version(umacVersion());
+  addLmac(image);
+  load(image);
+  setDebugLevel(kLogDebug);
+  auto device = compatibleDevice("d");
+  const Rendered r = render(*device, makeRecord("d", 1, 0, 0x100, 0, 0));
+  EXPECT_EQ(r.diagnostics,
+            "[DBG] MAC: UMAC DataOffset 0x50 LogAddr 0x100 BaseAddress 0x200 -> metaOffset "
+            "0xFFFFFF50\n"
+            "[DBG]     Log: pFormattedString 0x0 pFileName 0x0 module 0 line 0 level 0\n"
+            "[ERR] Seeking metadata failed at offset 0xffffff50\n");
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(device->errors, 1u);
+}
+
+struct GateCase {
+  std::string name;
+  bool versioned;
+  bool compatible;
+  bool strict;
+  bool passedThrough;
+  uint32_t versionUnknown;
+  uint32_t versionMismatch;
+  uint32_t skipped;
+  uint32_t processed;
+};
+
+TEST_F(KivLogRenderTest, VersionStateDecidesBetweenDecodingAndPassingThrough) {
+  load();
+  const std::vector<GateCase> cases = {
+      {"unversioned", false, false, false, false, 1, 0, 0, 1},
+      {"unversioned under strict matching", false, false, true, false, 1, 0, 0, 1},
+      {"compatible", true, true, false, false, 0, 0, 0, 1},
+      {"compatible under strict matching", true, true, true, false, 0, 0, 0, 1},
+      {"mismatched", true, false, false, false, 0, 1, 0, 1},
+      {"mismatched under strict matching", true, false, true, true, 0, 1, 1, 0},
+  };
+  for (const GateCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    KivTempDir folder;
+    KivDeviceDesc device("dev1", 1, c.versioned, c.strict);
+    device.compatible = c.compatible;
+    {
+      CoutCapture quiet;
+      device.openPersonalLog(folder.path());
+    }
+    const KivLogData record = makeRecord("dev1", 123456, 0, kUmacValue.address, 7, 255);
+    const Rendered r = render(device, record, "12:00:01.000", 12);
+    const std::string expected = c.passedThrough ? record.rawLine + "\n" : kExample1;
+    EXPECT_EQ(r.output, expected);
+    EXPECT_EQ(r.diagnostics, "");
+    EXPECT_EQ(std::vector<uint32_t>({device.versionUnknown, device.versionMismatch, device.skipped,
+                                     device.processed, device.errors, device.lineEnd}),
+              std::vector<uint32_t>(
+                  {c.versionUnknown, c.versionMismatch, c.skipped, c.processed, 0, 12}));
+    device.personalLog->close();
+    EXPECT_EQ(folder.read("dev1_personal.log"), expected);
+  }
+}
+
+TEST_F(KivLogRenderTest, PercentInPrefixIdOrFileNameIsPrintedLiterally) {
+  const uint32_t address = umac.placeLogStatement("v=%u w=%u\n", "%x%%.c", 7, 3);
+  load();
+  auto device = compatibleDevice("a%ub");
+  EXPECT_EQ(render(*device, makeRecord("a%ub", 1, 0, address, 1, 2), "50% %d %s %n").output,
+            "50% %d %s %n          1 FW_LOG [ID:a%ub] [UMAC   :INFO1  ] [%x%%.c                 "
+            "       :    7]: v=1 w=2\n");
+}
+
+struct CutCase {
+  std::string name;
+  std::string prefix;
+  std::string format;
+  uint32_t param0;
+  std::string expected;
+};
+
+TEST_F(KivLogRenderTest, DecodedLineIsCutTo4095CharactersAndEndsAtAZeroByte) {
+  const std::string longFormat = std::string(5000, 'f') + "\n";
+  const std::vector<CutCase> cases = {
+      {"prefix alone fills the line", std::string(5000, 'p'), "x\n", 1, std::string(4095, 'p')},
+      {"format gets the room the header leaves", "P", longFormat, 1,
+       kCutHeader + std::string(kRoom, 'f')},
+      {"format is cut before it is expanded", "P",
+       std::string(kRoom - 2, 'f') + "%%" + std::string(100, 'X'), 1,
+       kCutHeader + std::string(kRoom - 2, 'f') + "%"},
+      {"conversion cut in half stays unexpanded", "P", std::string(kRoom - 1, 'f') + "%u\n", 5,
+       kCutHeader + std::string(kRoom - 1, 'f') + "%"},
+      {"expansion is cut", "P", std::string(kRoom - 2, 'f') + "%u", 123456789,
+       kCutHeader + std::string(kRoom - 2, 'f') + "12"},
+      {"wide conversions are cut", "P", "%4000u%4000u\n", 7,
+       kCutHeader + std::string(3999, ' ') + "7" + std::string(kRoom - 4000, ' ')},
+      {"huge width costs no more than the line", "P", "%999999999u\n", 7,
+       kCutHeader + std::string(kRoom, ' ')},
+      {"a %c of zero ends the text", "P", "ab%cde\n", 0, kCutHeader + "ab"},
+  };
+  std::vector<uint32_t> addresses;
+  for (const CutCase& c : cases) {
+    addresses.push_back(umac.placeLogStatement(c.format, "c.c", 1, 3));
+  }
+  load();
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    auto device = compatibleDevice("d");
+    const Rendered r =
+        render(*device, makeRecord("d", 1, 0, addresses[i], cases[i].param0, 8), cases[i].prefix);
+    EXPECT_EQ(r.output, cases[i].expected);
+    EXPECT_EQ(device->processed, 1u);
+  }
+}
+
+}  // namespace
