@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "app/KivDebugLog.h"
@@ -30,6 +31,7 @@ void writeLine(std::ostream& out, std::string_view line) {
 KivLogProcessor::KivLogProcessor() : mainOutput(&std::cout) {}
 
 KivLogProcessor::~KivLogProcessor() {
+  loggingDevices_.clear();
   for (auto& [id, device] : devices) {
     debugLog(kLogDebug, "Deleting device \"%s\"", id.c_str());
     device.reset();
@@ -158,9 +160,7 @@ KivDeviceDesc* KivLogProcessor::processVersionLine(std::string_view line) {
     debugLog(kLogDebug, "Inserting entirely new device %s", deviceId.c_str());
     device = parsed.get();
     devices.emplace(deviceId, std::move(parsed));
-    if (!mainIsStdout) {
-      device->openPersonalLog(outputFolder);
-    }
+    openPersonalLog(*device);
   } else {
     debugLog(kLogDebug, "%s already exists. Update existing", deviceId.c_str());
     device = entry->second.get();
@@ -206,15 +206,26 @@ void KivLogProcessor::createUnversionedDevice(const std::string& deviceId) {
     return;
   }
   KivDeviceDesc& added = *devices.emplace(deviceId, std::move(device)).first->second;
-  if (!mainIsStdout) {
-    added.openPersonalLog(outputFolder);
+  openPersonalLog(added);
+}
+
+void KivLogProcessor::openPersonalLog(KivDeviceDesc& device) {
+  if (mainIsStdout) {
+    return;
+  }
+  device.openPersonalLog(outputFolder);
+  if (device.personalLog) {
+    const auto at = std::lower_bound(
+        loggingDevices_.begin(), loggingDevices_.end(), device.deviceId,
+        [](const KivDeviceDesc* d, const std::string& id) { return d->deviceId < id; });
+    loggingDevices_.insert(at, &device);
   }
 }
 
 void KivLogProcessor::writeHostLine(std::string_view line) {
   writeLine(*mainOutput, line);
-  for (auto& entry : devices) {
-    entry.second->writeToPersonalLog(line);
+  for (KivDeviceDesc* device : loggingDevices_) {
+    device->writeToPersonalLog(line);
   }
 }
 
@@ -228,7 +239,7 @@ void KivLogProcessor::flushOutputs() {
   if (mainOutput != &std::cout) {
     mainOutput->flush();
   }
-  for (auto& entry : devices) {
-    entry.second->flushPersonalLog();
+  for (KivDeviceDesc* device : loggingDevices_) {
+    device->flushPersonalLog();
   }
 }

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "records/KivDeviceDesc.h"
 #include "records/KivLogData.h"
@@ -66,9 +67,14 @@ class KivLogProcessor {
 
  private:
   void dispatchLine(const std::string& line);
+  // Opens the device's personal log when output goes to a folder.
+  void openPersonalLog(KivDeviceDesc& device);
 
   int rawInputFd_ = -1;
   std::unique_ptr<std::ofstream> mainLog_;
+  // The devices that have a personal log, in key order: host lines and flushes go only to them, so
+  // their cost does not grow with the number of devices a log names.
+  std::vector<KivDeviceDesc*> loggingDevices_;
   std::string line_;
   std::string prefix_;
 };
