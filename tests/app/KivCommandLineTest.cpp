@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/KivProcess.h"
+
 namespace {
 
 using Args = std::vector<std::string>;
@@ -14,46 +16,30 @@ using Args = std::vector<std::string>;
 std::string describe(const KivCommandLine& c) {
   const KivOptions& o = c.options;
   const KivOptions d;
-  std::string out;
-  switch (c.outcome) {
-    case KivParseOutcome::kRun:
-      out = "run";
-      break;
-    case KivParseOutcome::kUsage:
-      out = "usage";
-      break;
-    case KivParseOutcome::kValueError:
-      out = "value error " + c.errorOption;
-      break;
-    case KivParseOutcome::kConflict:
-      out = "conflict";
-      break;
+  std::string out = c.outcome == KivParseOutcome::kRun        ? "run"
+                    : c.outcome == KivParseOutcome::kUsage    ? "usage"
+                    : c.outcome == KivParseOutcome::kConflict ? "conflict"
+                                                              : "value error " + c.errorOption;
+  const std::pair<bool, std::string> settings[] = {
+      {o.report, "report"},
+      {o.strict, "strict"},
+      {o.inputFile.has_value(), "input " + o.inputFile.value_or("")},
+      {o.legacyMode, "legacy"},
+      {o.umacPath != d.umacPath, "umac " + o.umacPath},
+      {o.lmacPath != d.lmacPath, "lmac " + o.lmacPath},
+      {o.combinedGiven, "combined given"},
+      {o.combinedPath != d.combinedPath, "combined " + o.combinedPath},
+      {o.outputFolder.has_value(), "output " + o.outputFolder.value_or("")},
+      {o.verbosity.has_value(),
+       "verbosity " + o.verbosity.value_or("") + " level " + std::to_string(o.debugLevel)},
+      {o.umacSignature != d.umacSignature, "sig_umac " + o.umacSignature},
+      {o.lmacSignature != d.lmacSignature, "sig_lmac " + o.lmacSignature},
+  };
+  for (const auto& [differs, text] : settings) {
+    if (differs) {
+      out += "; " + text;
+    }
   }
-  auto add = [&out](const std::string& text) { out += "; " + text; };
-  if (o.report)
-    add("report");
-  if (o.strict)
-    add("strict");
-  if (o.inputFile)
-    add("input " + *o.inputFile);
-  if (o.legacyMode)
-    add("legacy");
-  if (o.umacPath != d.umacPath)
-    add("umac " + o.umacPath);
-  if (o.lmacPath != d.lmacPath)
-    add("lmac " + o.lmacPath);
-  if (o.combinedGiven)
-    add("combined given");
-  if (o.combinedPath != d.combinedPath)
-    add("combined " + o.combinedPath);
-  if (o.outputFolder)
-    add("output " + *o.outputFolder);
-  if (o.verbosity)
-    add("verbosity " + *o.verbosity + " level " + std::to_string(o.debugLevel));
-  if (o.umacSignature != d.umacSignature)
-    add("sig_umac " + o.umacSignature);
-  if (o.lmacSignature != d.lmacSignature)
-    add("sig_lmac " + o.lmacSignature);
   return out;
 }
 
@@ -64,11 +50,8 @@ struct Row {
 
 void expectRows(const std::vector<Row>& rows) {
   for (const Row& row : rows) {
-    std::string shown;
-    for (const std::string& arg : row.args) {
-      shown += " '" + arg + "'";
-    }
-    EXPECT_EQ(describe(parseCommandLine(row.args)), row.expected) << "arguments:" << shown;
+    EXPECT_EQ(describe(parseCommandLine(row.args)), row.expected)
+        << "arguments:" << kivShownArgs(row.args);
   }
 }
 

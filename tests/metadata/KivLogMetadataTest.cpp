@@ -3,35 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/KivDebugLog.h"
+#include "support/KivCapture.h"
 #include "support/KivImageBuilder.h"
 #include "support/KivTempDir.h"
 
 namespace {
 
 using namespace std::string_literals;
-
-class CoutCapture {
- public:
-  CoutCapture() : old_(std::cout.rdbuf(buffer_.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(old_); }
-  CoutCapture(const CoutCapture&) = delete;
-  CoutCapture& operator=(const CoutCapture&) = delete;
-  std::string text() {
-    std::cout.flush();
-    return buffer_.str();
-  }
-
- private:
-  std::ostringstream buffer_;
-  std::streambuf* old_;
-};
 
 constexpr char kUmac[] = "FAST_LOG_UMAC__";
 const std::string kPattern = "FAST_LOG_UMAC__\0"s;
@@ -54,11 +35,8 @@ std::string block(std::uint32_t base = 0x1000) {
   return kPattern + blockTail(base);
 }
 
-class KivLogMetadataTest : public ::testing::Test {
+class KivLogMetadataTest : public KivAtLevel<kLogError> {
  protected:
-  void SetUp() override { saved_ = debugLevel; }
-  void TearDown() override { setDebugLevel(saved_); }
-
   struct Loaded {
     bool ok;
     std::string log;
@@ -68,7 +46,7 @@ class KivLogMetadataTest : public ::testing::Test {
               const std::string& signature = kUmac) {
     const std::string path = dir_.write("image.elf", bytes);
     setDebugLevel(level);
-    CoutCapture capture;
+    KivCapture capture;
     const bool ok = image.load(path, signature);
     return {ok, capture.text()};
   }
@@ -76,9 +54,6 @@ class KivLogMetadataTest : public ::testing::Test {
   std::string path() const { return dir_.file("image.elf"); }
 
   KivTempDir dir_;
-
- private:
-  int saved_ = 0;
 };
 
 struct SearchRow {
@@ -142,8 +117,8 @@ TEST_F(KivLogMetadataTest, LoadAtDebugLevelThreeTracesTheSearchAndTheVersionRead
   std::string tail = kivLe32(0x20000000) + kivLe32(0x20000200) + "Build 42";
   tail.resize(126, '\0');
   tail += '\xEE';
-  std::string bytes = filler(0x20) + kPattern + tail;
-  bytes.resize(0x220, '\x5A');
+  std::string bytes = kPattern + tail;
+  bytes.resize(0x200, '\x5A');
   bytes += KivTestVersion{"KIV", "1.2", "Mar 20 2026", "rel", "abc", "prod"}.record();
 
   KivLogMetadata image;
@@ -151,31 +126,20 @@ TEST_F(KivLogMetadataTest, LoadAtDebugLevelThreeTracesTheSearchAndTheVersionRead
   ASSERT_TRUE(loaded.ok);
   const std::string zeros =
       "    00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00     ................\n";
+  // A block at the very start of the file is found "at 10", where its pattern ends.
   EXPECT_EQ(loaded.log,
             "[DBG] Searching for signature \"FAST_LOG_UMAC__\"\n"
-            "[DBG] Found signature at 30\n"
+            "[DBG] Found signature at 10\n"
             "[DBG] Reading additional 127 bytes of signature struct\n"
             "[DBG] SIGNATURE:(143 bytes)\n" +
                 zeros +
                 "    00 00 00 20 00 02 00 20 42 75 69 6c 64 20 34 32     ... ... Build 42\n" +
                 zeros + zeros + zeros + zeros + zeros + zeros +
                 "    00 00 00 00 00 00 00 00 00 00 00 00 00 00 ee        ...............\n"
-                "[DBG] Got baseAddress 20000000 versionAddress 20000200 dataOffset 20 pos 2F\n"
-                "[DBG] Version read from offset 220\n");
-  EXPECT_EQ(image.baseAddress(), 0x20000000u);
+                "[DBG] Got baseAddress 20000000 versionAddress 20000200 dataOffset 0 pos F\n"
+                "[DBG] Version read from offset 200\n");
   EXPECT_EQ(image.versionAddress(), 0x20000200u);
-  EXPECT_EQ(image.dataOffset(), 0x20u);
   EXPECT_EQ(image.elfVersion().text(), "KIV.1.2 Mar 20 2026 rel abc prod");
-}
-
-TEST_F(KivLogMetadataTest, ASignatureAtTheStartOfTheFileIsFoundAtOffsetTen) {
-  KivLogMetadata image;
-  const Loaded loaded = load(image, block(), 3);
-  ASSERT_TRUE(loaded.ok);
-  EXPECT_NE(loaded.log.find("[DBG] Found signature at 10\n"), std::string::npos) << loaded.log;
-  EXPECT_NE(loaded.log.find(" dataOffset 0 pos F\n[DBG] Version read from offset 0\n"),
-            std::string::npos)
-      << loaded.log;
 }
 
 TEST_F(KivLogMetadataTest, VersionRecordMustBeReadWhole) {
@@ -206,25 +170,6 @@ TEST_F(KivLogMetadataTest, VersionRecordMustBeReadWhole) {
     ASSERT_GE(loaded.log.size(), end.size()) << row.what;
     EXPECT_EQ(loaded.log.substr(loaded.log.size() - end.size()), end) << row.what;
   }
-}
-
-TEST_F(KivLogMetadataTest, LoadFailuresLogOneErrorLineEach) {
-  KivLogMetadata missing;
-  const std::string nowhere = dir_.file("nowhere.elf");
-  setDebugLevel(3);
-  {
-    CoutCapture capture;
-    EXPECT_FALSE(missing.load(nowhere, kUmac));
-    EXPECT_EQ(capture.text(), "[ERR] Failed opening strings file " + nowhere + "\n");
-  }
-  KivLogMetadata noSignature;
-  EXPECT_EQ(load(noSignature, filler(500), 0).log,
-            "[ERR] Failed to find signature in " + path() + "\n");
-  KivImageBuilder builder;
-  builder.mac(kUmac, 0, 0x1000, 0x0F00);
-  KivLogMetadata noVersion;
-  EXPECT_EQ(load(noVersion, builder.bytes(), 0).log,
-            "[ERR] Failed to find verion in file " + path() + "\n");
 }
 
 // A loaded image with chosen bytes: the signature block at offset 0, base address 0, so
@@ -259,13 +204,14 @@ class KivLogMetadataReadTest : public KivLogMetadataTest {
   std::uint32_t size_ = 0;
 };
 
-TEST_F(KivLogMetadataReadTest, ReadsAtOffsetsIncludingAcrossPageBoundaries) {
-  KivImageBuilder builder = builderOfSize(3 * kPage + 100);
-  builder.raw(300, "zero\0"s).raw(400, "\0"s);
+TEST_F(KivLogMetadataReadTest, ReadsAtOffsetsAcrossPageBoundariesKeepingAtMostTheKeepLimit) {
+  const std::string longText(3 * kPage + 500, 't');
+  KivImageBuilder builder = builderOfSize(8 * kPage);
+  builder.raw(200, "abcdefghij\0"s).raw(300, "zero\0"s).raw(400, "\0"s);
   builder.raw(kPage - 6, "crossing-the-page\0"s);
-  builder.raw(2 * kPage - 1, "X\0"s);
-  builder.raw(2 * kPage, "\0"s);
-  builder.raw(3 * kPage + 84, "0123456789abcdef");
+  builder.raw(2 * kPage - 1, "X\0"s).raw(2 * kPage, "\0"s);
+  builder.raw(2 * kPage + 100, longText + '\0');
+  builder.raw(8 * kPage - 16, "0123456789abcdef");
   loadImage(builder);
 
   EXPECT_EQ(readBytes(0, 16), kPattern);
@@ -278,6 +224,17 @@ TEST_F(KivLogMetadataReadTest, ReadsAtOffsetsIncludingAcrossPageBoundaries) {
   EXPECT_EQ(readString(2 * kPage), "");
   EXPECT_EQ(readBytes(size_ - 16, 16), "0123456789abcdef");
   EXPECT_EQ(readBytes(size_ - 16, 0), "");
+  // The scan runs to the zero byte, whatever the keep limit.
+  EXPECT_EQ(readString(200, 5), "abcde");
+  EXPECT_EQ(readString(200, 0), "");
+  EXPECT_EQ(readString(200, 10), "abcdefghij");
+  EXPECT_EQ(readString(200, 11), "abcdefghij");
+  EXPECT_EQ(readString(2 * kPage + 100), longText);
+  EXPECT_EQ(readString(2 * kPage + 100, 4095), longText.substr(0, 4095));
+  EXPECT_EQ(readString(2 * kPage + 100, 150), longText.substr(0, 150));
+  EXPECT_EQ(readString(3 * kPage, 3), "ttt");
+  std::string out;
+  EXPECT_FALSE(image_.readStringAt(6 * kPage, out, 10));
 }
 
 TEST_F(KivLogMetadataReadTest, AFailedOrShortReadNeverMakesLaterReadsFail) {
@@ -315,25 +272,6 @@ TEST_F(KivLogMetadataReadTest, PagesThatShareACacheSlotAreReadBackCorrectly) {
                 "page " + std::to_string(page));
     }
   }
-}
-
-TEST_F(KivLogMetadataReadTest, ReadStringAtKeepsAtMostKeepLimitBytesButStillNeedsTheZero) {
-  const std::string longText(3 * kPage + 500, 't');
-  KivImageBuilder builder = builderOfSize(6 * kPage);
-  builder.raw(200, "abcdefghij\0"s);
-  builder.raw(kPage - 100, longText + '\0');
-  loadImage(builder);
-
-  EXPECT_EQ(readString(200, 5), "abcde");
-  EXPECT_EQ(readString(200, 0), "");
-  EXPECT_EQ(readString(200, 10), "abcdefghij");
-  EXPECT_EQ(readString(200, 11), "abcdefghij");
-  EXPECT_EQ(readString(kPage - 100), longText);
-  EXPECT_EQ(readString(kPage - 100, 4095), longText.substr(0, 4095));
-  EXPECT_EQ(readString(kPage - 100, 150), longText.substr(0, 150));
-  std::string out;
-  EXPECT_FALSE(image_.readStringAt(5 * kPage, out, 10));
-  EXPECT_EQ(readString(kPage + 1000, 3), "ttt");
 }
 
 }  // namespace

@@ -2,22 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstring>
-#include <iostream>
 #include <memory>
-#include <optional>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "app/KivDebugLog.h"
-#include "metadata/KivLogMetadata.h"
 #include "records/KivDetokenizer.h"
-#include "support/KivImageBuilder.h"
-#include "support/KivSampleFirmware.h"
-#include "support/KivTempDir.h"
+#include "support/KivCapture.h"
+#include "support/KivLoadedImages.h"
 
 namespace {
 
@@ -25,26 +16,7 @@ using namespace std::string_literals;
 using kivsample::lmacVersion;
 using kivsample::umacVersion;
 
-// Redirects std::cout, where diagnostics go, into a string for the life of the object.
-class CoutCapture {
- public:
-  CoutCapture() : saved_(std::cout.rdbuf(buffer_.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(saved_); }
-  std::string text() const { return buffer_.str(); }
-
- private:
-  std::ostringstream buffer_;
-  std::streambuf* saved_;
-};
-
-class KivDeviceDescTest : public ::testing::Test {
- protected:
-  void SetUp() override { setDebugLevel(kLogDebug); }
-  void TearDown() override { setDebugLevel(savedLevel_); }
-
- private:
-  int savedLevel_ = debugLevel;
-};
+using KivDeviceDescTest = KivAtLevel<kLogDebug>;
 
 std::string bytesOf(const FwElfVersion& version) {
   return std::string(reinterpret_cast<const char*>(&version), sizeof version);
@@ -66,47 +38,6 @@ std::unique_ptr<KivDeviceDesc> parse(const std::string& line, bool strict = fals
   return KivDeviceDesc::createFromLine(id, line, position, lineNumber, strict);
 }
 
-// The standard images, or a variant of them, loaded from a temporary file.
-class Images {
- public:
-  explicit Images(const KivImageBuilder& builder = kivsample::imageBuilder()) {
-    const std::string path = dir_.file("kiv_log.elf");
-    builder.writeTo(path);
-    CoutCapture quiet;
-    if (!umac_.load(path, std::string(kivsample::kUmacSignature)) ||
-        !lmac_.load(path, std::string(kivsample::kLmacSignature))) {
-      throw std::runtime_error("test images do not load");
-    }
-  }
-  KivLogMetadata* const* array() { return pointers_.data(); }
-
- private:
-  KivTempDir dir_;
-  KivLogMetadata umac_;
-  KivLogMetadata lmac_;
-  std::array<KivLogMetadata*, 2> pointers_{&umac_, &lmac_};
-};
-
-TEST_F(KivDeviceDescTest, DescriptorLineMakesAVersionedDeviceWithBothHalves) {
-  const std::string line = "12:00 " + kivsample::descriptorLine("dev0");
-  CoutCapture capture;
-  const auto device = parse(line, true, 12);
-  ASSERT_NE(device, nullptr);
-  EXPECT_EQ(capture.text(), "");
-  EXPECT_EQ(device->deviceId, "dev0");
-  EXPECT_FALSE(device->emptyId);
-  EXPECT_TRUE(device->versioned);
-  EXPECT_TRUE(device->strict);
-  EXPECT_FALSE(device->compatible);
-  EXPECT_EQ(device->personalLog, nullptr);
-  EXPECT_EQ(device->lineStart, 12u);
-  EXPECT_EQ(device->lineEnd + device->skipped + device->processed + device->errors +
-                device->versionUnknown + device->versionMismatch,
-            0u);
-  EXPECT_EQ(bytesOf(device->versions[0]), umacVersion().record());
-  EXPECT_EQ(bytesOf(device->versions[1]), lmacVersion().record());
-}
-
 struct HalvesCase {
   std::string name;
   std::string tokens;
@@ -114,8 +45,15 @@ struct HalvesCase {
   std::string half1;
 };
 
-TEST_F(KivDeviceDescTest, MacNameOfEachGroupChoosesTheHalfItFills) {
+TEST_F(KivDeviceDescTest, MacNameOfEachGroupChoosesTheHalfItFillsCutToTheFieldWidths) {
   const KivTestVersion other{"A", "B", "C", "D", "E", "F"};
+  const KivTestVersion tooLong{
+      "ABCDEFGHIJKLMNOPQRST", "0123456789abcdef", std::string(40, 'c'), "", "short",
+      "0123456789abcdefXYZ"};
+  // A token that fills its field keeps no terminating zero.
+  const std::string cut = "ABCDEFGHIJKLMNO"s + "0123456789abcdef" + std::string(32, 'c') +
+                          std::string(16, '\0') + "short" + std::string(11, '\0') +
+                          "0123456789abcdef";
   const std::vector<HalvesCase> cases = {
       {"UMAC then LMAC", group("UMAC", umacVersion()) + group("LMAC", lmacVersion()),
        umacVersion().record(), lmacVersion().record()},
@@ -129,6 +67,7 @@ TEST_F(KivDeviceDescTest, MacNameOfEachGroupChoosesTheHalfItFills) {
        umacVersion().record(), kZeroRecord},
       {"any other name", group("", other) + group("LMAC", lmacVersion()), other.record(),
        lmacVersion().record()},
+      {"over-long tokens", group("UMAC", tooLong) + group("LMAC", {}), cut, kZeroRecord},
   };
   for (const HalvesCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -139,113 +78,34 @@ TEST_F(KivDeviceDescTest, MacNameOfEachGroupChoosesTheHalfItFills) {
   }
 }
 
-TEST_F(KivDeviceDescTest, OverLongTokensAreCutToTheFieldWithoutTerminator) {
-  const KivTestVersion tokens{
-      "ABCDEFGHIJKLMNOPQRST", "0123456789abcdef", std::string(40, 'c'), "", "short",
-      "0123456789abcdefXYZ"};
-  const auto device = parse("[FW_ELF_VER][ID:d]" + group("UMAC", tokens) + group("LMAC", {}));
-  ASSERT_NE(device, nullptr);
-  const std::string expected = "ABCDEFGHIJKLMNO"s + "0123456789abcdef" + std::string(32, 'c') +
-                               std::string(16, '\0') + "short" + std::string(11, '\0') +
-                               "0123456789abcdef";
-  EXPECT_EQ(bytesOf(device->versions[0]), expected);
-  EXPECT_EQ(bytesOf(device->versions[1]), kZeroRecord);
-}
-
-TEST_F(KivDeviceDescTest, TokenFillsOnlyItsOwnFieldAndIsNeverRefused) {
-  KivDeviceDesc device("d", 1, true, false);
-  std::memset(&device.versions, 'X', sizeof device.versions);
-  EXPECT_TRUE(device.handleToken(7, "LMAC"));
-  EXPECT_TRUE(device.handleToken(10, "ab"));
-  EXPECT_TRUE(device.handleToken(100, "yz"));  // 100 % 7 == 2: field2 of the LMAC half
-  const std::string expectedLmac = std::string(15, 'X') + "yz" + std::string(14, '\0') + "ab" +
-                                   std::string(30, '\0') + std::string(48, 'X');
-  EXPECT_EQ(bytesOf(device.versions[0]), std::string(111, 'X'));
-  EXPECT_EQ(bytesOf(device.versions[1]), expectedLmac);
-  EXPECT_TRUE(device.isTokenCountValid(14));
-  for (const uint32_t count : {0u, 13u, 15u, 28u}) {
-    EXPECT_FALSE(device.isTokenCountValid(count)) << count;
-  }
-}
-
 TEST_F(KivDeviceDescTest, LineWithoutExactlyFourteenTokensMakesNoDeviceAndOneError) {
   const std::string full = kivsample::descriptorLine("dev0");
   const std::string thirteen = full.substr(0, full.rfind('['));
   const std::string fifteen = full + "[extra]";
-  for (const std::string& line : {thirteen, fifteen}) {
-    CoutCapture capture;
+  const std::string twice = full + group("UMAC", umacVersion()) + group("LMAC", lmacVersion());
+  for (const std::string& line : {thirteen, fifteen, twice, "[FW_ELF_VER][ID:dev0]"s}) {
+    KivCapture capture;
     EXPECT_EQ(parse(line), nullptr);
     EXPECT_EQ(capture.text(), "[ERR] Failed to detokenize device descriptor line " + line + "\n");
   }
   EXPECT_NE(parse(full + "[unclosed"), nullptr);
 }
 
-TEST_F(KivDeviceDescTest, LineWithoutIdTokenGivesTheEmptyIdDevice) {
-  const auto device = parse(kivsample::descriptorLine(std::nullopt));
-  ASSERT_NE(device, nullptr);
-  EXPECT_EQ(device->deviceId, "");
-  EXPECT_TRUE(device->emptyId);
-  EXPECT_EQ(bytesOf(device->versions[0]), umacVersion().record());
-  EXPECT_EQ(bytesOf(device->versions[1]), lmacVersion().record());
-
-  KivTempDir dir;
-  const std::string folder = dir.makeDir("out");
-  CoutCapture capture;
-  device->openPersonalLog(folder);
-  EXPECT_EQ(device->personalLog, nullptr);
-  EXPECT_EQ(capture.text(), "");
-  EXPECT_TRUE(dir.list("out").empty());
-}
-
-TEST_F(KivDeviceDescTest, UnversionedDeviceHasNoVersionAndIsNeverStrict) {
-  const auto device = KivDeviceDesc::createUnversioned("dev3", 17);
-  EXPECT_EQ(device->deviceId, "dev3");
-  EXPECT_FALSE(device->emptyId || device->versioned || device->strict || device->compatible);
-  EXPECT_EQ(device->lineStart, 17u);
-  EXPECT_EQ(bytesOf(device->versions[0]) + bytesOf(device->versions[1]), kZeroRecord + kZeroRecord);
-  EXPECT_TRUE(KivDeviceDesc::createUnversioned("", 1)->emptyId);
-}
-
-TEST_F(KivDeviceDescTest, UpdateTakesTheVersionsAndKeepsTheDevicesHistory) {
-  KivTempDir dir;
+TEST_F(KivDeviceDescTest, UpdateTakesEveryByteOfTheNewVersionsAndKeepsTheRest) {
   const auto device = KivDeviceDesc::createUnversioned("dev0", 5);
-  {
-    CoutCapture quiet;
-    device->openPersonalLog(dir.path());
-  }
-  device->skipped = 1;
-  device->processed = 2;
   device->errors = 3;
-  device->versionUnknown = 4;
-  device->versionMismatch = 5;
   device->lineEnd = 9;
-  device->writeToPersonalLog("before");
-
-  const auto parsed = parse(
-      kivsample::descriptorLine("dev0", umacVersion(), kivsample::otherLmacVersion()), true, 20);
-  ASSERT_NE(parsed, nullptr);
-  device->updateVersion(*parsed);
+  device->updateVersion(*parse(kivsample::descriptorLine("dev0"), true, 20));
   EXPECT_TRUE(device->versioned);
-  EXPECT_EQ(bytesOf(device->versions[0]), umacVersion().record());
-  EXPECT_EQ(bytesOf(device->versions[1]), kivsample::otherLmacVersion().record());
   EXPECT_FALSE(device->strict);
-  EXPECT_EQ(device->macIndex, 0u);
-  EXPECT_EQ(device->lineStart, 5u);
-  EXPECT_EQ(device->lineEnd, 9u);
-  EXPECT_EQ(std::vector<uint32_t>({device->skipped, device->processed, device->errors,
-                                   device->versionUnknown, device->versionMismatch}),
-            std::vector<uint32_t>({1, 2, 3, 4, 5}));
-
-  // A later descriptor replaces every byte of both halves, padding included.
-  const auto shorter = parse("[FW_ELF_VER][ID:dev0]" + group("UMAC", {"U"}) + group("LMAC", {}));
-  device->updateVersion(*shorter);
-  EXPECT_EQ(bytesOf(device->versions[0]), KivTestVersion{"U"}.record());
-  EXPECT_EQ(bytesOf(device->versions[1]), kZeroRecord);
-
-  device->writeToPersonalLog("after");
-  ASSERT_NE(device->personalLog, nullptr);
-  device->personalLog->close();
-  EXPECT_EQ(dir.read("dev0_personal.log"), "before\nafter\n");
+  EXPECT_EQ(bytesOf(device->versions[0]) + bytesOf(device->versions[1]),
+            umacVersion().record() + lmacVersion().record());
+  // A later, shorter descriptor leaves no byte of the longer texts behind.
+  device->updateVersion(*parse("[FW_ELF_VER][ID:dev0]" + group("UMAC", {"U"}) + group("LMAC", {})));
+  EXPECT_EQ(bytesOf(device->versions[0]) + bytesOf(device->versions[1]),
+            KivTestVersion{"U"}.record() + kZeroRecord);
+  EXPECT_EQ(std::vector<uint32_t>({device->lineStart, device->lineEnd, device->errors}),
+            std::vector<uint32_t>({5, 9, 3}));
 }
 
 struct CheckCase {
@@ -275,19 +135,19 @@ TEST_F(KivDeviceDescTest, FirmwareCheckComparesWholeRecordsHalfByHalf) {
       {"one image only", same, false, 1, false, umacOk},
       {"no image", same, false, 0, false, ""},
   };
-  Images standard;
+  KivLoadedImages standard;
   KivImageBuilder padded = kivsample::imageBuilder();
   // A byte after the terminator of the UMAC record's field1 "KIV-UMAC".
   padded.raw(
       kivsample::kUmacBlockOffset + (kivsample::kUmacVersionAddress - kivsample::kUmacBase) + 12,
       "Z");
-  Images paddedImages(padded);
+  KivLoadedImages paddedImages(padded);
   for (const CheckCase& c : cases) {
     SCOPED_TRACE(c.name);
     const auto device = parse(c.line);
     ASSERT_NE(device, nullptr);
     device->compatible = !c.compatible;
-    CoutCapture capture;
+    KivCapture capture;
     EXPECT_EQ(device->checkFirmware((c.paddedImage ? paddedImages : standard).array(), c.count),
               c.compatible);
     EXPECT_EQ(device->compatible, c.compatible);
@@ -301,6 +161,7 @@ struct NameCase {
   std::string folder = "out";
 };
 
+// Every id gets a name of its own: no two rows share a file name.
 TEST_F(KivDeviceDescTest, PersonalLogLiesDirectlyInTheFolderUnderItsEscapedIdAndStartsEmpty) {
   const std::vector<NameCase> cases = {
       {"dev0", "dev0_personal.log"},
@@ -311,6 +172,9 @@ TEST_F(KivDeviceDescTest, PersonalLogLiesDirectlyInTheFolderUnderItsEscapedIdAnd
       {"/", "%2F_personal.log"},
       {"50%", "50%25_personal.log"},
       {"a%2Fb", "a%252Fb_personal.log"},
+      {"a%252Fb", "a%25252Fb_personal.log"},
+      {"a%b", "a%25b_personal.log"},
+      {"a_b", "a_b_personal.log"},
       {"..", ".._personal.log"},
   };
   for (const NameCase& c : cases) {
@@ -321,7 +185,7 @@ TEST_F(KivDeviceDescTest, PersonalLogLiesDirectlyInTheFolderUnderItsEscapedIdAnd
     const std::string folder = dir.file(c.folder);
     {
       const auto device = KivDeviceDesc::createUnversioned(c.id, 1);
-      CoutCapture capture;
+      KivCapture capture;
       device->openPersonalLog(folder);
       EXPECT_NE(device->personalLog, nullptr);
       EXPECT_EQ(capture.text(), "[DBG] Using personal log " + folder + "/" + c.fileName + "\n");
@@ -332,41 +196,15 @@ TEST_F(KivDeviceDescTest, PersonalLogLiesDirectlyInTheFolderUnderItsEscapedIdAnd
   }
 }
 
-TEST_F(KivDeviceDescTest, DifferentIdsNeverShareAPersonalLog) {
-  KivTempDir dir;
-  const std::vector<std::string> ids = {"a/b", "a%2Fb", "a%252Fb", "a_b", "a%b"};
-  {
-    CoutCapture quiet;
-    std::vector<std::unique_ptr<KivDeviceDesc>> devices;
-    for (const std::string& id : ids) {
-      devices.push_back(KivDeviceDesc::createUnversioned(id, 1));
-      devices.back()->openPersonalLog(dir.path());
-    }
-    for (const auto& device : devices) {
-      device->writeToPersonalLog("line of " + device->deviceId);
-    }
-  }
-  EXPECT_EQ(dir.list(), (std::vector<std::string>{"a%25252Fb_personal.log", "a%252Fb_personal.log",
-                                                  "a%25b_personal.log", "a%2Fb_personal.log",
-                                                  "a_b_personal.log"}));
-  EXPECT_EQ(dir.read("a%2Fb_personal.log"), "line of a/b\n");
-  EXPECT_EQ(dir.read("a%252Fb_personal.log"), "line of a%2Fb\n");
-  EXPECT_EQ(dir.read("a%25b_personal.log"), "line of a%b\n");
-}
-
-TEST_F(KivDeviceDescTest, UnopenablePersonalLogIsReportedWithTheEscapedPath) {
+TEST_F(KivDeviceDescTest, UnopenablePersonalLogIsReportedWithTheEscapedPathAndLeftClosed) {
   KivTempDir dir;
   const std::string folder = dir.file("missing");
   const auto device = KivDeviceDesc::createUnversioned("a/b%", 1);
-  {
-    CoutCapture capture;
-    device->openPersonalLog(folder);
-    EXPECT_EQ(capture.text(), "[ERR] Unable to open personal log output stream " + folder +
-                                  "/a%2Fb%25_personal.log\n");
-  }
+  KivCapture capture;
+  device->openPersonalLog(folder);
+  EXPECT_EQ(capture.text(), "[ERR] Unable to open personal log output stream " + folder +
+                                "/a%2Fb%25_personal.log\n");
   EXPECT_EQ(device->personalLog, nullptr);
-  device->writeToPersonalLog("goes nowhere");
-  EXPECT_TRUE(dir.list().empty());
 }
 
 }  // namespace

@@ -2,57 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "app/KivDebugLog.h"
+#include "support/KivCapture.h"
 
 namespace {
 
 constexpr uint32_t kMax = 4294967295u;
 constexpr std::size_t kAfterId = sizeof("[FW_LOG-R][ID:dev1]") - 1;
 
-// Redirects std::cout, where diagnostics go, into a string for the life of the object.
-class CoutCapture {
- public:
-  CoutCapture() : saved_(std::cout.rdbuf(buffer_.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(saved_); }
-  std::string text() const { return buffer_.str(); }
-
- private:
-  std::ostringstream buffer_;
-  std::streambuf* saved_;
-};
-
-class KivLogDataTest : public ::testing::Test {
- protected:
-  void SetUp() override { setDebugLevel(kLogDebug); }
-  void TearDown() override { setDebugLevel(savedLevel_); }
-
- private:
-  int savedLevel_ = debugLevel;
-};
-
-TEST_F(KivLogDataTest, DataLineBecomesARecordOfItsFiveNumbers) {
-  const std::string line = "[FW_LOG-R][ID:dev1][1000][2][1a2b][7][8]";
-  std::size_t position = kAfterId;
-  CoutCapture capture;
-  const std::unique_ptr<KivLogData> record = KivLogData::createDataLog("dev1", line, position);
-  ASSERT_NE(record, nullptr);
-  EXPECT_EQ(record->deviceId, "dev1");
-  EXPECT_EQ(record->rawLine, line);
-  EXPECT_EQ(record->timestamp, 1000u);
-  EXPECT_EQ(record->log_type, 2u);
-  EXPECT_EQ(record->log_addr, 0x1A2Bu);
-  EXPECT_EQ(record->param0, 7u);
-  EXPECT_EQ(record->param1, 8u);
-  EXPECT_EQ(position, line.size());
-  EXPECT_EQ(capture.text(), "");
-}
+using KivLogDataTest = KivAtLevel<kLogDebug>;
 
 struct Conversion {
   std::string text;
@@ -109,16 +70,6 @@ TEST_F(KivLogDataTest, NumbersConvertAsStrtoulSaturatingAt32Bits) {
   }
 }
 
-TEST_F(KivLogDataTest, EmptyTokensCountAndConvertToZero) {
-  const std::string line = "[FW_LOG-R][ID:dev1][][][][][]";
-  std::size_t position = kAfterId;
-  const auto record = KivLogData::createDataLog("dev1", line, position);
-  ASSERT_NE(record, nullptr);
-  EXPECT_EQ(
-      record->timestamp + record->log_type + record->log_addr + record->param0 + record->param1,
-      0u);
-}
-
 struct FailedLine {
   std::string line;
   int level;
@@ -142,7 +93,7 @@ TEST_F(KivLogDataTest, WrongTokenCountGivesNoRecordAndNamesTheWholeLine) {
     SCOPED_TRACE(c.line + " at level " + std::to_string(c.level));
     setDebugLevel(c.level);
     std::size_t position = c.line.find("[ID:dev1]") + 9;
-    CoutCapture capture;
+    KivCapture capture;
     EXPECT_EQ(KivLogData::createDataLog("dev1", c.line, position), nullptr);
     EXPECT_EQ(capture.text(), c.diagnostics);
   }
@@ -150,15 +101,11 @@ TEST_F(KivLogDataTest, WrongTokenCountGivesNoRecordAndNamesTheWholeLine) {
 
 TEST_F(KivLogDataTest, TokenPastTheFifthIsRefusedWithoutChangingTheRecord) {
   KivLogData record("d", "line");
-  record.handleToken(3, "77");
-  for (const auto& [index, shown] :
-       std::vector<std::pair<uint32_t, std::string>>{{5, "5"}, {4294967295u, "-1"}}) {
-    CoutCapture capture;
-    EXPECT_FALSE(record.handleToken(index, "123"));
-    EXPECT_EQ(capture.text(), "[DBG] Unknown device version token number " + shown + "\n");
-  }
-  EXPECT_EQ(record.timestamp + record.log_type + record.log_addr + record.param1, 0u);
-  EXPECT_EQ(record.param0, 77u);
+  KivCapture capture;
+  EXPECT_FALSE(record.handleToken(4294967295u, "123"));
+  EXPECT_EQ(capture.text(), "[DBG] Unknown device version token number -1\n");
+  EXPECT_EQ(record.timestamp + record.log_type + record.log_addr + record.param0 + record.param1,
+            0u);
 }
 
 TEST_F(KivLogDataTest, RecordOwnsCopiesOfTheIdAndTheLine) {

@@ -73,7 +73,6 @@ struct KivImageBuilder::State {
   };
 
   std::string image;
-  std::uint8_t filler;
   std::vector<MacData> macs;
   std::size_t reservedEnd = 0;
 
@@ -83,7 +82,7 @@ struct KivImageBuilder::State {
                               " would grow the file beyond kKivMaxImageSize");
     }
     if (image.size() < offset + data.size()) {
-      image.resize(offset + data.size(), static_cast<char>(filler));
+      image.resize(offset + data.size(), static_cast<char>(kKivFiller));
     }
     std::copy(data.begin(), data.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
   }
@@ -94,28 +93,14 @@ struct KivImageBuilder::State {
   }
 };
 
-const std::string& KivImageBuilder::Mac::signature() const {
-  return state_->macs[index_].signature;
-}
-
-std::uint32_t KivImageBuilder::Mac::blockOffset() const {
-  return state_->macs[index_].blockOffset;
-}
-
-std::uint32_t KivImageBuilder::Mac::baseAddress() const {
-  return state_->macs[index_].baseAddress;
-}
-
-std::uint32_t KivImageBuilder::Mac::versionAddress() const {
-  return state_->macs[index_].versionAddress;
-}
-
 std::uint32_t KivImageBuilder::Mac::offsetOf(std::uint32_t address) const {
-  return blockOffset() + address - baseAddress();
+  const State::MacData& mac = state_->macs[index_];
+  return mac.blockOffset + address - mac.baseAddress;
 }
 
 std::uint32_t KivImageBuilder::Mac::addressOf(std::uint32_t offset) const {
-  return baseAddress() + offset - blockOffset();
+  const State::MacData& mac = state_->macs[index_];
+  return mac.baseAddress + offset - mac.blockOffset;
 }
 
 const KivImageBuilder::Mac& KivImageBuilder::Mac::raw(std::uint32_t address,
@@ -131,23 +116,13 @@ const KivImageBuilder::Mac& KivImageBuilder::Mac::string(std::uint32_t address,
   return raw(address, terminated);
 }
 
-const KivImageBuilder::Mac& KivImageBuilder::Mac::u16(std::uint32_t address,
-                                                      std::uint16_t value) const {
-  return raw(address, kivLe16(value));
-}
-
-const KivImageBuilder::Mac& KivImageBuilder::Mac::u32(std::uint32_t address,
-                                                      std::uint32_t value) const {
-  return raw(address, kivLe32(value));
-}
-
 const KivImageBuilder::Mac& KivImageBuilder::Mac::descriptor(std::uint32_t address,
                                                              const KivTestLogMeta& meta) const {
   return raw(address, meta.bytes());
 }
 
 const KivImageBuilder::Mac& KivImageBuilder::Mac::version(const KivTestVersion& version) const {
-  return raw(versionAddress(), version.record());
+  return raw(state_->macs[index_].versionAddress, version.record());
 }
 
 const KivImageBuilder::Mac& KivImageBuilder::Mac::logStatement(
@@ -193,9 +168,7 @@ std::uint32_t KivImageBuilder::Mac::placeLogStatement(std::string_view format,
   return place(meta.bytes());
 }
 
-KivImageBuilder::KivImageBuilder(std::uint8_t filler) : state_(std::make_unique<State>()) {
-  state_->filler = filler;
-}
+KivImageBuilder::KivImageBuilder() : state_(std::make_unique<State>()) {}
 
 KivImageBuilder::~KivImageBuilder() = default;
 KivImageBuilder::KivImageBuilder(KivImageBuilder&&) noexcept = default;
@@ -232,16 +205,12 @@ KivImageBuilder& KivImageBuilder::resize(std::size_t size) {
   if (size > kKivMaxImageSize) {
     throw std::length_error("test image size beyond kKivMaxImageSize");
   }
-  state_->image.resize(size, static_cast<char>(state_->filler));
+  state_->image.resize(size, static_cast<char>(kKivFiller));
   return *this;
 }
 
 std::size_t KivImageBuilder::size() const {
   return state_->image.size();
-}
-
-std::uint8_t KivImageBuilder::filler() const {
-  return state_->filler;
 }
 
 const std::string& KivImageBuilder::bytes() const {

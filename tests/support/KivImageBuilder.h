@@ -9,20 +9,14 @@
 // Builds firmware image files byte by byte for tests. The tool reads an image as flat bytes, so
 // the builder writes exactly what the tool looks for and nothing else: signature blocks, version
 // records, log descriptors and zero-terminated strings, placed by firmware address. All other
-// bytes are a filler byte (0xA5 unless chosen otherwise), never zero, so that a string read at a
-// wrong place does not end by accident.
-//
-//   KivImageBuilder b;
-//   auto u = b.mac("FAST_LOG_UMAC__", 0x100, 0x20000000, 0x20000200);
-//   u.version({"UMAC", "1.0"});
-//   u.logStatement(0x20000400, "value=%u\n", "fw/src/main.c", 42, 3);
-//   b.writeTo(dir.file("kiv_log.elf"));
+// bytes are the filler byte 0xA5, never zero, so that a string read at a wrong place does not end
+// by accident.
 
 inline constexpr std::size_t kKivSignatureBlockSize = 143;
 inline constexpr std::size_t kKivSignaturePatternSize = 16;
 inline constexpr std::size_t kKivVersionRecordSize = 111;
 inline constexpr std::size_t kKivLogMetaSize = 16;
-inline constexpr std::uint8_t kKivDefaultFiller = 0xA5;
+inline constexpr std::uint8_t kKivFiller = 0xA5;
 // Writes ending past this offset throw std::length_error: a wrapped address must not turn into a
 // multi-gigabyte test file.
 inline constexpr std::size_t kKivMaxImageSize = 64 * 1024 * 1024;
@@ -69,19 +63,12 @@ class KivImageBuilder {
   // builder (also across a move of the builder).
   class Mac {
    public:
-    const std::string& signature() const;
-    std::uint32_t blockOffset() const;
-    std::uint32_t baseAddress() const;
-    std::uint32_t versionAddress() const;
-
     std::uint32_t offsetOf(std::uint32_t address) const;
     std::uint32_t addressOf(std::uint32_t offset) const;
 
     const Mac& raw(std::uint32_t address, std::string_view data) const;
     // `text` followed by one zero byte.
     const Mac& string(std::uint32_t address, std::string_view text) const;
-    const Mac& u16(std::uint32_t address, std::uint16_t value) const;
-    const Mac& u32(std::uint32_t address, std::uint32_t value) const;
     const Mac& descriptor(std::uint32_t address, const KivTestLogMeta& meta) const;
     // The version record at this image's version address.
     const Mac& version(const KivTestVersion& version) const;
@@ -106,7 +93,7 @@ class KivImageBuilder {
     std::size_t index_;
   };
 
-  explicit KivImageBuilder(std::uint8_t filler = kKivDefaultFiller);
+  KivImageBuilder();
   ~KivImageBuilder();
   KivImageBuilder(KivImageBuilder&&) noexcept;
   KivImageBuilder& operator=(KivImageBuilder&&) noexcept;
@@ -125,7 +112,6 @@ class KivImageBuilder {
   KivImageBuilder& resize(std::size_t size);
 
   std::size_t size() const;
-  std::uint8_t filler() const;
   const std::string& bytes() const;
   // Throws std::runtime_error when the file cannot be written.
   void writeTo(const std::string& path) const;

@@ -1,6 +1,7 @@
 #include "support/KivProcess.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -46,19 +47,6 @@ void closeFd(int& fd) {
   }
 }
 
-// What the child sends back through its close-on-exec pipe when it fails before exec.
-struct ChildFailure {
-  int stage;  // 0: chdir, 1: exec
-  int error;
-};
-
-[[noreturn]] void childFail(int reportFd, int stage) {
-  ChildFailure failure{stage, errno};
-  ssize_t ignored = write(reportFd, &failure, sizeof failure);
-  (void)ignored;
-  _exit(127);
-}
-
 int waitChild(pid_t pid) {
   int ws = 0;
   while (waitpid(pid, &ws, 0) < 0) {
@@ -75,40 +63,16 @@ int waitChild(pid_t pid) {
   return -1;
 }
 
-// Blocks SIGPIPE while the parent writes the child's input, so that a child that exits without
-// reading it costs an EPIPE instead of killing the test; a SIGPIPE raised meanwhile is discarded.
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigemptyset(&pipeSet_);
-    sigaddset(&pipeSet_, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipeSet_, &oldMask_);
-  }
-  ~SigpipeGuard() {
-    sigset_t pending;
-    sigpending(&pending);
-    if (!pendingBefore_ && sigismember(&pending, SIGPIPE) == 1) {
-      timespec zero{0, 0};
-      sigtimedwait(&pipeSet_, nullptr, &zero);
-    }
-    pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
-  }
-  SigpipeGuard(const SigpipeGuard&) = delete;
-  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-  const sigset_t& oldMask() const { return oldMask_; }
+// A child that exits without reading its input must cost the test an EPIPE, not its life. The
+// children get the default action back before exec.
+void ignoreSigpipe() {
+  static const bool ignored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+  (void)ignored;
+}
 
- private:
-  sigset_t pipeSet_;
-  sigset_t oldMask_;
-  bool pendingBefore_ = false;
-};
-
-}  // namespace
-
-KivRunResult runKivlog(const KivRunOptions& options) {
+// Starts the program of `options` with `in`, `out` and `err` as its standard streams; throws when
+// the program or the folder is missing.
+pid_t spawn(const KivRunOptions& options, int in, int out, int err) {
   const std::string binary = options.binary.value_or(kivlogBinary());
   std::vector<std::string> argvText;
   argvText.push_back(options.argv0.value_or(binary));
@@ -119,60 +83,51 @@ KivRunResult runKivlog(const KivRunOptions& options) {
   }
   argv.push_back(nullptr);
 
-  int in[2], out[2], err[2], report[2];
-  makePipe(in);
-  makePipe(out);
-  makePipe(err);
-  makePipe(report);
-
-  SigpipeGuard guard;
-  pid_t pid = fork();
-  if (pid < 0) {
-    int error = errno;
-    for (int* fds : {in, out, err, report}) {
-      close(fds[0]);
-      close(fds[1]);
+  for (const std::string& path : {binary, options.workingDirectory}) {
+    if (!path.empty() && access(path.c_str(), X_OK) != 0) {
+      throw std::runtime_error(path + ": " + std::strerror(errno));
     }
-    throw std::runtime_error(std::string("fork: ") + std::strerror(error));
+  }
+  ignoreSigpipe();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
   }
   if (pid == 0) {
     // Only async-signal-safe calls from here to exec.
-    sigprocmask(SIG_SETMASK, &guard.oldMask(), nullptr);
-    if (dup2(in[0], 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) {
-      childFail(report[1], 1);
+    signal(SIGPIPE, SIG_DFL);
+    if (dup2(in, 0) >= 0 && dup2(out, 1) >= 0 && dup2(err, 2) >= 0 &&
+        (options.workingDirectory.empty() || chdir(options.workingDirectory.c_str()) == 0)) {
+      execv(binary.c_str(), argv.data());
     }
-    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
-      childFail(report[1], 0);
-    }
-    execv(binary.c_str(), argv.data());
-    childFail(report[1], 1);
+    _exit(127);
   }
+  return pid;
+}
 
+}  // namespace
+
+KivRunResult runKivlog(const KivRunOptions& options) {
+  int in[2], out[2], err[2];
+  makePipe(in);
+  makePipe(out);
+  makePipe(err);
+  pid_t pid = -1;
+  try {
+    pid = spawn(options, in[0], out[1], err[1]);
+  } catch (...) {
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
+      close(fd);
+    }
+    throw;
+  }
   close(in[0]);
   close(out[1]);
   close(err[1]);
-  close(report[1]);
-
-  ChildFailure failure{};
-  ssize_t got;
-  do {
-    got = read(report[0], &failure, sizeof failure);
-  } while (got < 0 && errno == EINTR);
-  close(report[0]);
-  if (got > 0) {
-    close(in[1]);
-    close(out[0]);
-    close(err[0]);
-    waitChild(pid);
-    throw std::runtime_error(
-        (failure.stage == 0 ? "chdir " + options.workingDirectory : "exec " + binary) + ": " +
-        std::strerror(failure.error));
-  }
-
-  KivRunResult result;
   int inFd = in[1];
   int outFd = out[0];
   int errFd = err[0];
+  KivRunResult result;
   fcntl(inFd, F_SETFL, fcntl(inFd, F_GETFL) | O_NONBLOCK);
   std::size_t written = 0;
   if (options.input.empty()) {
@@ -235,4 +190,96 @@ KivRunResult runKivlog(std::vector<std::string> args, std::string input) {
   options.args = std::move(args);
   options.input = std::move(input);
   return runKivlog(options);
+}
+
+KivRunResult runKivlogIn(const std::string& folder, std::vector<std::string> args,
+                         std::string input) {
+  KivRunOptions options;
+  options.args = std::move(args);
+  options.input = std::move(input);
+  options.workingDirectory = folder;
+  options.timeout = std::chrono::seconds(20);
+  return runKivlog(options);
+}
+
+std::string kivShownArgs(const std::vector<std::string>& args) {
+  std::string text;
+  for (const std::string& arg : args) {
+    text += " '" + arg + "'";
+  }
+  return text;
+}
+
+KivLiveRun::KivLiveRun(const std::string& folder, std::vector<std::string> args,
+                       const std::string& errorPath) {
+  KivRunOptions options;
+  options.args = std::move(args);
+  options.workingDirectory = folder;
+  int in[2], out[2];
+  makePipe(in);
+  makePipe(out);
+  const int err = errorPath.empty()
+                      ? out[1]
+                      : open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  try {
+    if (err < 0) {
+      throw std::runtime_error("cannot create " + errorPath);
+    }
+    pid_ = spawn(options, in[0], out[1], err);
+  } catch (...) {
+    for (int fd : {in[0], in[1], out[0], out[1]}) {
+      close(fd);
+    }
+    throw;
+  }
+  close(in[0]);
+  close(out[1]);
+  if (err != out[1]) {
+    close(err);
+  }
+  input_ = in[1];
+  output_ = out[0];
+}
+
+KivLiveRun::~KivLiveRun() {
+  closeFd(input_);
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitChild(pid_);
+  }
+  closeFd(output_);
+}
+
+void KivLiveRun::send(std::string_view text) {
+  if (write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    ADD_FAILURE() << "kivlog took no input: " << std::strerror(errno);
+  }
+}
+
+const std::string& KivLiveRun::waitForOutput(const std::string& expected) {
+  readWhile([&] { return out_.size() < expected.size(); });
+  return out_;
+}
+
+int KivLiveRun::wait() {
+  closeFd(input_);
+  readWhile([] { return true; });
+  const int status = waitChild(pid_);
+  pid_ = -1;
+  return status;
+}
+
+void KivLiveRun::readWhile(const std::function<bool()>& more) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (more() && std::chrono::steady_clock::now() < deadline) {
+    pollfd fd{output_, POLLIN, 0};
+    if (poll(&fd, 1, 100) > 0) {
+      char buffer[4096];
+      const ssize_t n = read(output_, buffer, sizeof buffer);
+      if (n <= 0) {
+        return;
+      }
+      out_.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
 }

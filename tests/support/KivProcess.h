@@ -1,8 +1,12 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Runs the built tool (or another program) as a child process with piped standard streams.
@@ -36,3 +40,37 @@ const char* kivlogBinary();
 // Throws std::runtime_error when the child cannot be started (missing binary, bad folder).
 KivRunResult runKivlog(const KivRunOptions& options);
 KivRunResult runKivlog(std::vector<std::string> args, std::string input = {});
+// The same, started in `folder`, ending after 20 seconds at most.
+KivRunResult runKivlogIn(const std::string& folder, std::vector<std::string> args,
+                         std::string input = {});
+
+// The arguments as a failure message shows them: each quoted, after a blank.
+std::string kivShownArgs(const std::vector<std::string>& args);
+
+// Runs kivlog in `folder` with a pipe as standard input that the test keeps open, to see what the
+// tool writes while it waits for more input. Standard error goes to the file `errorPath`, or with
+// an empty path into the same pipe as standard output, as a terminal shows both. The child is
+// killed if it still runs when the object goes.
+class KivLiveRun {
+ public:
+  KivLiveRun(const std::string& folder, std::vector<std::string> args,
+             const std::string& errorPath);
+  ~KivLiveRun();
+  KivLiveRun(const KivLiveRun&) = delete;
+  KivLiveRun& operator=(const KivLiveRun&) = delete;
+
+  // A failed write fails the test.
+  void send(std::string_view text);
+  // Reads standard output until it holds as many bytes as `expected`, or 5 seconds have passed.
+  const std::string& waitForOutput(const std::string& expected);
+  // Ends the input, reads standard output to its end and returns the exit status.
+  int wait();
+
+ private:
+  void readWhile(const std::function<bool()>& more);
+
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+  std::string out_;
+};

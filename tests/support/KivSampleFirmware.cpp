@@ -81,10 +81,6 @@ KivImageBuilder imageBuilder() {
   return builder;
 }
 
-std::string image() {
-  return imageBuilder().bytes();
-}
-
 std::string writeImage(const std::string& folder, std::string_view name) {
   std::string path = folder + "/" + std::string(name);
   imageBuilder().writeTo(path);

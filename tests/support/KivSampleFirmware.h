@@ -49,7 +49,8 @@ const KivTestVersion& lmacVersion();
 // The LMAC version with field2 "4.3.0.2150": a device announcing it mismatches the images.
 const KivTestVersion& otherLmacVersion();
 
-// One log statement of the standard image: its descriptor and the strings it points at.
+// One log statement of the standard image: its descriptor and the strings it points at. The
+// constants below give the members in this order.
 struct Statement {
   std::uint32_t address;  // of the 16-byte descriptor
   std::uint32_t formatAddress;
@@ -62,72 +63,24 @@ struct Statement {
   std::uint32_t logType;  // 0 for the UMAC statements, 2 for the LMAC ones
 };
 
-inline constexpr Statement kUmacValue{.address = 0x20000400,
-                                      .formatAddress = 0x20000600,
-                                      .fileAddress = 0x20000640,
-                                      .format = "value=%u count=%x\n",
-                                      .file = "fw/src/main.c",
-                                      .line = 42,
-                                      .level = 3,
-                                      .module = 5,
-                                      .logType = 0};
+inline constexpr Statement kUmacValue{
+    0x20000400, 0x20000600, 0x20000640, "value=%u count=%x\n", "fw/src/main.c", 42, 3, 5, 0};
 // No trailing newline: the next output continues on the same line.
-inline constexpr Statement kUmacNoNewline{.address = 0x20000410,
-                                          .formatAddress = 0x20000680,
-                                          .fileAddress = 0x20000640,
-                                          .format = "progress %u of %u",
-                                          .file = "fw/src/main.c",
-                                          .line = 120,
-                                          .level = 4,
-                                          .module = 5,
-                                          .logType = 0};
-inline constexpr Statement kUmacPercent{.address = 0x20000420,
-                                        .formatAddress = 0x200006C0,
-                                        .fileAddress = 0x20000700,
-                                        .format = "load %d%%\n",
-                                        .file = "fw/src/stats.c",
-                                        .line = 77,
-                                        .level = 2,
-                                        .module = 7,
-                                        .logType = 0};
-inline constexpr Statement kUmacBadFile{.address = 0x20000430,
-                                        .formatAddress = 0x20000740,
-                                        .fileAddress = kUmacUnmappedAddress,
-                                        .format = "bad file %u\n",
-                                        .file = "",
-                                        .line = 1,
-                                        .level = 1,
-                                        .module = 1,
-                                        .logType = 0};
-inline constexpr Statement kUmacBadFormat{.address = 0x20000440,
-                                          .formatAddress = kUmacUnmappedAddress,
-                                          .fileAddress = 0x20000640,
-                                          .format = "",
-                                          .file = "fw/src/main.c",
-                                          .line = 2,
-                                          .level = 1,
-                                          .module = 1,
-                                          .logType = 0};
+inline constexpr Statement kUmacNoNewline{
+    0x20000410, 0x20000680, 0x20000640, "progress %u of %u", "fw/src/main.c", 120, 4, 5, 0};
+inline constexpr Statement kUmacPercent{
+    0x20000420, 0x200006C0, 0x20000700, "load %d%%\n", "fw/src/stats.c", 77, 2, 7, 0};
+inline constexpr Statement kUmacBadFile{
+    0x20000430, 0x20000740, kUmacUnmappedAddress, "bad file %u\n", "", 1, 1, 1, 0};
+inline constexpr Statement kUmacBadFormat{
+    0x20000440, kUmacUnmappedAddress, 0x20000640, "", "fw/src/main.c", 2, 1, 1, 0};
 // A 43-character file name, the largest line number and level 0.
-inline constexpr Statement kLmacDone{.address = 0x00400400,
-                                     .formatAddress = 0x00400500,
-                                     .fileAddress = 0x00400540,
-                                     .format = "done\n",
-                                     .file = "lmac/src/calibration/rf_power_tables_load.c",
-                                     .line = 65535,
-                                     .level = 0,
-                                     .module = 9,
-                                     .logType = 2};
+inline constexpr std::string_view kLongFileName = "lmac/src/calibration/rf_power_tables_load.c";
+inline constexpr Statement kLmacDone{0x00400400, 0x00400500, 0x00400540, "done\n", kLongFileName,
+                                     65535,      0,          9,          2};
 // The descriptor is the last 16 bytes of the combined file; its level lies past the name table.
-inline constexpr Statement kLmacAtEnd{.address = 0x00400800,
-                                      .formatAddress = 0x00400600,
-                                      .fileAddress = 0x00400640,
-                                      .format = "tail %u\n",
-                                      .file = "lmac/src/tail.c",
-                                      .line = 300,
-                                      .level = 9,
-                                      .module = 2,
-                                      .logType = 2};
+inline constexpr Statement kLmacAtEnd{
+    0x00400800, 0x00400600, 0x00400640, "tail %u\n", "lmac/src/tail.c", 300, 9, 2, 2};
 
 inline constexpr std::array<Statement, 5> kUmacStatements = {
     kUmacValue, kUmacNoNewline, kUmacPercent, kUmacBadFile, kUmacBadFormat};
@@ -139,7 +92,6 @@ void addLmac(KivImageBuilder& builder, std::string_view signature = kLmacSignatu
 
 // The combined image, UMAC block first; a test may add to it before writing.
 KivImageBuilder imageBuilder();
-std::string image();
 // Writes the combined image into `folder`; returns its path.
 std::string writeImage(const std::string& folder, std::string_view name = kImageName);
 // Writes the two legacy files, umac.elf and lmac.elf, each with one block signed

@@ -10,7 +10,6 @@
 #include <iterator>
 #include <stdexcept>
 #include <system_error>
-#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -25,42 +24,8 @@ KivTempDir::KivTempDir() {
 }
 
 KivTempDir::~KivTempDir() {
-  remove();
-}
-
-KivTempDir::KivTempDir(KivTempDir&& other) noexcept : path_(std::move(other.path_)) {
-  other.path_.clear();
-}
-
-KivTempDir& KivTempDir::operator=(KivTempDir&& other) noexcept {
-  if (this != &other) {
-    remove();
-    path_ = std::move(other.path_);
-    other.path_.clear();
-  }
-  return *this;
-}
-
-void KivTempDir::remove() noexcept {
-  if (path_.empty()) {
-    return;
-  }
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-  if (ec) {
-    // A test may have taken the write permission away from a folder inside; give it back.
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    for (auto it = fs::recursive_directory_iterator(
-             path_, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      std::error_code ignored;
-      if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-      }
-    }
-    fs::remove_all(path_, ec);
-  }
-  path_.clear();
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
 }
 
 std::string KivTempDir::file(std::string_view name) const {
@@ -81,13 +46,16 @@ std::string KivTempDir::write(std::string_view name, std::string_view bytes) con
   return target;
 }
 
-std::string KivTempDir::read(std::string_view name) const {
-  std::string target = file(name);
-  std::ifstream in(target, std::ios::binary);
+std::string kivReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   if (!in) {
-    throw std::runtime_error("cannot read " + target);
+    throw std::runtime_error("cannot read " + path);
   }
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string KivTempDir::read(std::string_view name) const {
+  return kivReadFile(file(name));
 }
 
 bool KivTempDir::exists(std::string_view name) const {

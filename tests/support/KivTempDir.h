@@ -4,6 +4,9 @@
 #include <string_view>
 #include <vector>
 
+// The whole content of the file at `path`; throws std::runtime_error when it cannot be read.
+std::string kivReadFile(const std::string& path);
+
 // A fresh folder under $TMPDIR (or /tmp), removed with all its content when the object goes.
 // Names given to the member functions are relative to the folder and may contain '/'.
 // Failures throw std::runtime_error, which fails the test that met them.
@@ -11,8 +14,6 @@ class KivTempDir {
  public:
   KivTempDir();
   ~KivTempDir();
-  KivTempDir(KivTempDir&& other) noexcept;
-  KivTempDir& operator=(KivTempDir&& other) noexcept;
   KivTempDir(const KivTempDir&) = delete;
   KivTempDir& operator=(const KivTempDir&) = delete;
 
@@ -30,6 +31,5 @@ class KivTempDir {
   std::vector<std::string> list(std::string_view name = "") const;
 
  private:
-  void remove() noexcept;
   std::string path_;
 };
