@@ -20,23 +20,6 @@ KivDeviceDesc::KivDeviceDesc(std::string_view id, uint32_t lineNumber, bool isVe
       versioned(isVersioned),
       strict(isStrict) {}
 
-KivDeviceDesc::KivDeviceDesc(const KivDeviceDesc& other)
-    : KivLogTokenized(other),
-      versions(other.versions),
-      macIndex(other.macIndex),
-      deviceId(other.deviceId),
-      compatible(other.compatible),
-      emptyId(other.emptyId),
-      skipped(other.skipped),
-      processed(other.processed),
-      errors(other.errors),
-      versionUnknown(other.versionUnknown),
-      versionMismatch(other.versionMismatch),
-      lineStart(other.lineStart),
-      lineEnd(other.lineEnd),
-      versioned(other.versioned),
-      strict(other.strict) {}
-
 KivDeviceDesc::~KivDeviceDesc() {
   if (personalLog) {
     personalLog->close();

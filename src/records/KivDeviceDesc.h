@@ -24,8 +24,7 @@ class KivDeviceDesc : public KivLogTokenized {
   static constexpr std::size_t kMacCount = 2;
 
   KivDeviceDesc(std::string_view deviceId, uint32_t lineNumber, bool versioned, bool strict);
-  // Copies everything but the personal log, which stays with the original.
-  KivDeviceDesc(const KivDeviceDesc& other);
+  KivDeviceDesc(const KivDeviceDesc&) = delete;
   KivDeviceDesc& operator=(const KivDeviceDesc&) = delete;
   ~KivDeviceDesc() override;
 
