@@ -169,25 +169,52 @@ bool KivLogMetadata::readAt(uint32_t offset, void* dest, std::size_t n) {
 
 bool KivLogMetadata::readStringAt(uint32_t offset, std::string& out, std::size_t keepLimit) {
   out.clear();
-  uint64_t position = offset;
+  const uint64_t zero = findZero(offset);
+  if (zero == kNoZero) {
+    return false;
+  }
+  out.resize(static_cast<std::size_t>(std::min<uint64_t>(zero - offset, keepLimit)));
+  return readAt(offset, out.data(), out.size());
+}
+
+uint64_t KivLogMetadata::findZero(uint64_t from) {
+  const auto next = zeroRuns_.upper_bound(from);
+  if (next != zeroRuns_.begin() && from <= std::prev(next)->second) {
+    return std::prev(next)->second;
+  }
+  // Scan up to the next zero byte, the end of the file, or the start of a run already scanned.
+  const uint64_t stop = next == zeroRuns_.end() ? kNoZero : next->first;
+  uint64_t position = from;
+  uint64_t zero = kNoZero;
   for (;;) {
+    if (position >= stop) {
+      zero = next->second;
+      break;
+    }
     const Page* page = pageAt(position);
-    const std::size_t inPage = static_cast<std::size_t>(position % kPageSize);
-    if (page == nullptr || inPage >= page->size) {
-      return false;
+    if (page == nullptr) {
+      return kNoZero;  // a read error is not remembered: a later read may succeed
+    }
+    const auto inPage = static_cast<std::size_t>(position % kPageSize);
+    if (inPage >= page->size) {
+      break;  // end of file
     }
     const char* begin = page->bytes.data() + inPage;
-    const std::size_t available = page->size - inPage;
-    const void* zero = std::memchr(begin, 0, available);
-    const std::size_t length =
-        zero == nullptr ? available
-                        : static_cast<std::size_t>(static_cast<const char*>(zero) - begin);
-    if (out.size() < keepLimit) {
-      out.append(begin, std::min(length, keepLimit - out.size()));
-    }
-    if (zero != nullptr) {
-      return true;
+    const auto available =
+        static_cast<std::size_t>(std::min<uint64_t>(page->size - inPage, stop - position));
+    const void* found = std::memchr(begin, 0, available);
+    if (found != nullptr) {
+      zero = position + static_cast<uint64_t>(static_cast<const char*>(found) - begin);
+      break;
     }
     position += available;
   }
+  if (zeroRuns_.size() >= kMaxZeroRuns) {
+    zeroRuns_.clear();
+  } else {
+    zeroRuns_.erase(zeroRuns_.upper_bound(from),
+                    zero == kNoZero ? zeroRuns_.end() : zeroRuns_.upper_bound(zero));
+  }
+  zeroRuns_.emplace(from, zero);
+  return zero;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -61,10 +62,20 @@ class KivLogMetadata {
   // kPageSize is the last one of the file.
   const Page* pageAt(uint64_t offset);
 
+  static constexpr uint64_t kNoZero = std::numeric_limits<uint64_t>::max();
+  static constexpr std::size_t kMaxZeroRuns = 4096;
+
+  // Offset of the first zero byte at or after `from`, or kNoZero when the file ends first.
+  uint64_t findZero(uint64_t from);
+
   int file_ = -1;
   uint32_t baseAddress_ = 0;
   uint32_t versionAddress_ = 0;
   uint32_t dataOffset_ = 0;
   FwElfVersion elfVersion_{};
   std::unique_ptr<std::array<Page, kPageCount>> pages_;
+  // Runs already scanned for a string's end: start offset -> its first zero byte at or after it
+  // (kNoZero: none before the end of the file). Every offset from a run's start to its zero shares
+  // that zero, so a long text without a zero is scanned once, not once per record naming it.
+  std::map<uint64_t, uint64_t> zeroRuns_;
 };

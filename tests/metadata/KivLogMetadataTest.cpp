@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -270,6 +271,31 @@ TEST_F(KivLogMetadataReadTest, PagesThatShareACacheSlotAreReadBackCorrectly) {
     } else {
       EXPECT_EQ(readString(static_cast<std::uint32_t>(page * kPage)),
                 "page " + std::to_string(page));
+    }
+  }
+}
+
+// Strings are read in any order, from inside texts already read, across long runs without a zero
+// and past the end: every answer is the one a plain scan of the file's bytes gives.
+TEST_F(KivLogMetadataReadTest, StringReadsInAnyOrderMatchAPlainScanOfTheFile) {
+  constexpr std::size_t kSize = 12 * kPage;
+  KivImageBuilder builder = builderOfSize(kSize);
+  std::mt19937 random(7);
+  for (int i = 0; i < 12; ++i) {
+    builder.raw(200 + random() % (kSize - 3 * kPage), "\0"s);
+  }
+  loadImage(builder);
+  const std::string& bytes = builder.bytes();
+
+  for (int i = 0; i < 3000; ++i) {
+    const auto offset = static_cast<std::uint32_t>(random() % (kSize + 64));
+    const std::size_t keep = i % 3 == 0 ? 100 : std::string::npos;
+    const std::size_t zero = offset < kSize ? bytes.find('\0', offset) : std::string::npos;
+    std::string out = "stale";
+    const bool ok = image_.readStringAt(offset, out, keep);
+    ASSERT_EQ(ok, zero != std::string::npos) << "offset " << offset;
+    if (ok) {
+      ASSERT_EQ(out, bytes.substr(offset, std::min(zero - offset, keep))) << "offset " << offset;
     }
   }
 }
