@@ -101,8 +101,7 @@ bool KivLogProcessor::processStream(int fd) {
                "Line %u is longer than %zu characters; the rest is read as the next line",
                lineNumber, KivLineReader::kMaxLineLength);
     }
-    line_.assign(text);
-    dispatchLine(line_);
+    dispatchLine(text);
     ++lineNumber;
   }
   debugLog(kLogDebug, "good() %d bad() %d eof() %d fail() %d", reader.good(), reader.bad(),
@@ -111,7 +110,7 @@ bool KivLogProcessor::processStream(int fd) {
   return true;
 }
 
-void KivLogProcessor::dispatchLine(const std::string& line) {
+void KivLogProcessor::dispatchLine(std::string_view line) {
   if (KivDeviceDesc* device = processVersionLine(line)) {
     writeDeviceLine(line, *device);
     return;

@@ -66,7 +66,8 @@ class KivLogProcessor {
   bool strict = false;
 
  private:
-  void dispatchLine(const std::string& line);
+  // `line` points into the reader's buffer and is valid until the next read.
+  void dispatchLine(std::string_view line);
   // Opens the device's personal log when output goes to a folder.
   void openPersonalLog(KivDeviceDesc& device);
 
@@ -75,6 +76,5 @@ class KivLogProcessor {
   // The devices that have a personal log, in key order: host lines and flushes go only to them, so
   // their cost does not grow with the number of devices a log names.
   std::vector<KivDeviceDesc*> loggingDevices_;
-  std::string line_;
   std::string prefix_;
 };
