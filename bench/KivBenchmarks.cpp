@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
 #include "records/KivDeviceDesc.h"

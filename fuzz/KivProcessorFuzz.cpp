@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/KivCommandLine.h"
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 #include "app/KivUsage.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"

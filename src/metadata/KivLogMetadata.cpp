@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 
 namespace {
 

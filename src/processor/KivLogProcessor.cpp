@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <iostream>
 
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLineReader.h"
 #include "records/KivDetokenizer.h"

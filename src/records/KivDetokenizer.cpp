@@ -1,6 +1,6 @@
 #include "records/KivDetokenizer.h"
 
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 
 bool KivDetokenizer::readToken(std::string_view line, std::size_t& position, std::string& token) {
   token.clear();

@@ -1,6 +1,6 @@
 #include "records/KivDeviceDesc.h"
 
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 #include "metadata/KivLogMetadata.h"
 #include "records/KivDetokenizer.h"
 #include "records/KivLogMeta.h"

@@ -1,6 +1,6 @@
 #include "records/KivLogData.h"
 
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 #include "records/KivDetokenizer.h"
 
 namespace {

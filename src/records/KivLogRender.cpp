@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 #include "metadata/KivLogMetadata.h"
 #include "records/KivDeviceDesc.h"
 #include "records/KivFormatter.h"

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 
 // Sends everything written to `stream` (by default std::cout, where diagnostics go) into a string
 // while it lives.

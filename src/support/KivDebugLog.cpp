@@ -1,4 +1,4 @@
-#include "app/KivDebugLog.h"
+#include "support/KivDebugLog.h"
 
 #include <cstdarg>
 #include <cstdio>
