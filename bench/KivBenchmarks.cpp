@@ -11,7 +11,7 @@
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
 #include "records/KivDeviceDesc.h"
-#include "records/KivFormatter.h"
+#include "support/KivFormatter.h"
 #include "records/KivLogData.h"
 #include "support/KivSampleFirmware.h"
 #include "support/KivTempDir.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "records/KivFormatter.h"
+#include "support/KivFormatter.h"
 
 // The first 8 bytes are the two values, the rest is the format string.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,13 +1,16 @@
 // kivlog: decodes the firmware log records of a raw host log against the firmware images.
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/KivCommandLine.h"
-#include "support/KivDebugLog.h"
 #include "app/KivUsage.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
+#include "support/KivDebugLog.h"
+#include "support/KivOutput.h"
 
 namespace {
 
@@ -82,7 +85,12 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  // Standard output goes through the tool's own buffer: the decoded log, the diagnostics and the
+  // report share it, in the order they are written.
+  KivOutput standardOutput(STDOUT_FILENO, "standard output");
+  std::streambuf* const original = std::cout.rdbuf(&standardOutput);
   const int status = run(argc, argv);
   std::cout.flush();
+  std::cout.rdbuf(original);
   return status;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "metadata/FwElfVersion.h"
+#include "metadata/KivStatementCache.h"
 
 // One firmware image, read as a flat array of bytes. A signature block found in the file gives the
 // firmware address of the block itself and of the image's version record; with the block's file
@@ -46,6 +47,9 @@ class KivLogMetadata {
   uint32_t dataOffset() const { return dataOffset_; }
   const FwElfVersion& elfVersion() const { return elfVersion_; }
 
+  // The log statements decoded from this image so far.
+  KivStatementCache& statements() { return statements_; }
+
  private:
   static constexpr std::size_t kPageSize = 4096;
   static constexpr std::size_t kPageCount = 16;
@@ -78,4 +82,5 @@ class KivLogMetadata {
   // (kNoZero: none before the end of the file). Every offset from a run's start to its zero shares
   // that zero, so a long text without a zero is scanned once, not once per record naming it.
   std::map<uint64_t, uint64_t> zeroRuns_;
+  KivStatementCache statements_;
 };

@@ -15,10 +15,18 @@ KivLineReader::KivLineReader(int fd, std::function<void()> beforeWait)
     : fd_(fd), beforeWait_(std::move(beforeWait)), buffer_(kBufferSize) {}
 
 bool KivLineReader::deliver(std::size_t length, std::size_t consumed, std::string_view& line) {
-  line = std::string_view(buffer_.data() + begin_, length);
-  line = line.substr(0, line.find('\0'));
+  line = std::string_view(buffer_.data() + begin_, std::min(length, nul_ - begin_));
   begin_ += consumed;
+  if (nul_ < begin_) {
+    nul_ = findNul(begin_);
+  }
   return true;
+}
+
+std::size_t KivLineReader::findNul(std::size_t from) const {
+  const void* nul = std::memchr(buffer_.data() + from, 0, end_ - from);
+  return nul == nullptr ? end_
+                        : static_cast<std::size_t>(static_cast<const char*>(nul) - buffer_.data());
 }
 
 bool KivLineReader::readLine(std::string_view& line, bool& cut) {
@@ -56,6 +64,7 @@ bool KivLineReader::refill() {
   if (begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     end_ -= begin_;
+    nul_ -= begin_;
     begin_ = 0;
   }
   if (beforeWait_) {
@@ -64,7 +73,11 @@ bool KivLineReader::refill() {
   for (;;) {
     const ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
     if (got > 0) {
+      const std::size_t oldEnd = end_;
       end_ += static_cast<std::size_t>(got);
+      if (nul_ == oldEnd) {
+        nul_ = findNul(oldEnd);
+      }
       return true;
     }
     if (got == 0) {

@@ -29,12 +29,17 @@ class KivLineReader {
   // Moves the unread bytes to the front and reads more; false at end of input or on an error.
   bool refill();
   bool deliver(std::size_t length, std::size_t consumed, std::string_view& line);
+  // Offset of the first zero byte at or after `from` in the buffered input, or end_ when none.
+  std::size_t findNul(std::size_t from) const;
 
   int fd_;
   std::function<void()> beforeWait_;
   std::vector<char> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  // The first zero byte at or after begin_, or end_ when the buffered input holds none: lines are
+  // cut there, and most input has none, so lines need no search of their own.
+  std::size_t nul_ = 0;
   bool eof_ = false;
   bool fail_ = false;
   bool bad_ = false;

@@ -5,12 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <iostream>
 
-#include "support/KivDebugLog.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLineReader.h"
 #include "records/KivDetokenizer.h"
+#include "support/KivDebugLog.h"
 
 // Built once at start-up, before any input is read.
 const std::string kMainLogName = "HostAndFirmware.log";
@@ -21,9 +22,36 @@ constexpr std::string_view kVersionMarker = "[FW_ELF_VER]";
 constexpr std::string_view kDataMarker = "[FW_LOG-R]";
 constexpr std::string_view kIdKey = "ID";
 
-void writeLine(std::ostream& out, std::string_view line) {
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
-  out.put('\n');
+// Where the markers of a line are: the first "[FW_ELF_VER]" and the first "[FW_LOG-R]". Both hold
+// exactly one 'W', at their third byte, and most lines hold few others, so the search goes from
+// 'W' to 'W' rather than through every '['.
+struct Markers {
+  std::size_t version = std::string_view::npos;
+  std::size_t data = std::string_view::npos;
+};
+
+Markers findMarkers(std::string_view line) {
+  constexpr std::size_t kW = 2;  // the offset of the 'W' in both markers
+  static_assert(kVersionMarker[kW] == 'W' && kDataMarker[kW] == 'W');
+  Markers found;
+  const char* const begin = line.data();
+  const char* const end = begin + line.size();
+  const char* w = begin + std::min(kW, line.size());
+  while (found.version == std::string_view::npos || found.data == std::string_view::npos) {
+    w = static_cast<const char*>(std::memchr(w, 'W', static_cast<std::size_t>(end - w)));
+    if (w == nullptr) {
+      break;
+    }
+    const auto at = static_cast<std::size_t>(w - begin) - kW;
+    const std::string_view rest = line.substr(at);
+    if (found.version == std::string_view::npos && rest.starts_with(kVersionMarker)) {
+      found.version = at;
+    } else if (found.data == std::string_view::npos && rest.starts_with(kDataMarker)) {
+      found.data = at;
+    }
+    ++w;
+  }
+  return found;
 }
 
 }  // namespace
@@ -42,9 +70,10 @@ KivLogProcessor::~KivLogProcessor() {
     rawInputFd_ = -1;
   }
   if (!mainIsStdout && mainLog_) {
+    mainOutput = &std::cout;
+    mainLogStream_.reset();
     mainLog_->close();
     mainLog_.reset();
-    mainOutput = &std::cout;
   }
 }
 
@@ -57,16 +86,16 @@ bool KivLogProcessor::openOutputFolder(const std::string& folder) {
   }
   debugLog(kLogDebug, "Directory %s exists.", folder.c_str());
   const std::string path = folder + "/" + kMainLogName;
-  auto log =
-      std::make_unique<std::ofstream>(path, std::ios::out | std::ios::trunc | std::ios::binary);
-  if (!log->is_open()) {
+  std::unique_ptr<KivOutput> log = KivOutput::create(path);
+  if (!log) {
     debugLog(kLogError, "Unable to open main output stream %s", path.c_str());
     return false;
   }
   debugLog(kLogDebug, "Using main log %s", path.c_str());
   outputFolder = folder;
   mainLog_ = std::move(log);
-  mainOutput = mainLog_.get();
+  mainLogStream_ = std::make_unique<std::ostream>(mainLog_.get());
+  mainOutput = mainLogStream_.get();
   mainIsStdout = false;
   return true;
 }
@@ -111,24 +140,29 @@ bool KivLogProcessor::processStream(int fd) {
 }
 
 void KivLogProcessor::dispatchLine(std::string_view line) {
-  if (KivDeviceDesc* device = processVersionLine(line)) {
-    writeDeviceLine(line, *device);
-    return;
+  const Markers markers = findMarkers(line);
+  if (markers.version != std::string_view::npos) {
+    if (KivDeviceDesc* device = processVersionLine(line)) {
+      writeDeviceLine(line, *device);
+      return;
+    }
   }
-  prefix_.clear();
-  const std::unique_ptr<KivLogData> record = processDataLine(line, prefix_);
-  if (!record) {
+  if (markers.data == std::string_view::npos) {
     writeHostLine(line);
     return;
   }
-  const auto entry = devices.find(record->deviceId);
-  if (entry == devices.end()) {
+  std::string_view prefix;
+  KivDeviceDesc* device = nullptr;
+  const KivLogData* record = readDataLine(line, markers.data, prefix, device);
+  if (record == nullptr) {
+    writeHostLine(line);
+  } else if (device == nullptr) {
     // A device that strict matching keeps out of the table: its line still reaches the output.
-    writeLine(*mainOutput, line);
-    return;
+    writeMain(line);
+  } else {
+    device->renderDataLog(*record, lineNumber, prefix, macMetadata.data(),
+                          static_cast<int>(macMetadata.size()), *mainOutput);
   }
-  entry->second->renderDataLog(*record, lineNumber, prefix_, macMetadata.data(),
-                               static_cast<int>(macMetadata.size()), *mainOutput);
 }
 
 KivDeviceDesc* KivLogProcessor::processVersionLine(std::string_view line) {
@@ -169,43 +203,64 @@ KivDeviceDesc* KivLogProcessor::processVersionLine(std::string_view line) {
   return device;
 }
 
-std::unique_ptr<KivLogData> KivLogProcessor::processDataLine(std::string_view line,
-                                                             std::string& prefix) {
+KivLogData* KivLogProcessor::processDataLine(std::string_view line, std::string_view& prefix,
+                                             KivDeviceDesc*& device) {
   const std::size_t marker = line.find(kDataMarker);
   if (marker == std::string_view::npos) {
     return nullptr;
   }
-  prefix.assign(line.substr(0, marker));
+  return readDataLine(line, marker, prefix, device);
+}
+
+KivLogData* KivLogProcessor::readDataLine(std::string_view line, std::size_t marker,
+                                          std::string_view& prefix, KivDeviceDesc*& device) {
+  prefix = line.substr(0, marker);
   std::size_t position = marker + kDataMarker.size();
-  std::string deviceId;
+  std::string_view deviceId;
   KivDetokenizer detokenizer;
-  if (!detokenizer.nextToken(line, position, kIdKey, deviceId)) {
+  if (!detokenizer.nextToken(line, position, kIdKey, deviceId, idScratch_)) {
     debugLog(kLogError, "Failed to get expected device id from %s", std::string(line).c_str());
     return nullptr;
   }
-  if (!strict) {
-    createUnversionedDevice(deviceId);
-  }
-  std::unique_ptr<KivLogData> record = KivLogData::createDataLog(deviceId, line, position);
-  if (!record) {
+  device = strict ? findDevice(deviceId) : createUnversionedDevice(deviceId);
+  if (!KivLogData::parseDataLog(record_, deviceId, line, position)) {
     return nullptr;
   }
-  debugLog(kLogDebug, "Created data log from %s", record->rawLine.c_str());
-  return record;
+  if (debugEnabled(kLogDebug)) {
+    debugLog(kLogDebug, "Created data log from %s", record_.rawLine.c_str());
+  }
+  return &record_;
 }
 
-void KivLogProcessor::createUnversionedDevice(const std::string& deviceId) {
-  if (devices.find(deviceId) != devices.end()) {
-    return;
+KivDeviceDesc* KivLogProcessor::findDevice(std::string_view deviceId) {
+  for (KivDeviceDesc* device : recentDevices_) {
+    if (device != nullptr && device->deviceId == deviceId) {
+      return device;
+    }
   }
-  debugLog(kLogDebug, "Create unversioned device %s", deviceId.c_str());
-  std::unique_ptr<KivDeviceDesc> device = KivDeviceDesc::createUnversioned(deviceId, lineNumber);
+  const auto entry = devices.find(deviceId);
+  if (entry == devices.end()) {
+    return nullptr;
+  }
+  KivDeviceDesc* device = entry->second.get();
+  recentDevices_[nextRecent_++ % recentDevices_.size()] = device;
+  return device;
+}
+
+KivDeviceDesc* KivLogProcessor::createUnversionedDevice(std::string_view deviceId) {
+  if (KivDeviceDesc* existing = findDevice(deviceId)) {
+    return existing;
+  }
+  const std::string id(deviceId);
+  debugLog(kLogDebug, "Create unversioned device %s", id.c_str());
+  std::unique_ptr<KivDeviceDesc> device = KivDeviceDesc::createUnversioned(id, lineNumber);
   if (!device) {
-    debugLog(kLogError, "Failed to create non-versioned device %s", deviceId.c_str());
-    return;
+    debugLog(kLogError, "Failed to create non-versioned device %s", id.c_str());
+    return nullptr;
   }
-  KivDeviceDesc& added = *devices.emplace(deviceId, std::move(device)).first->second;
+  KivDeviceDesc& added = *devices.emplace(id, std::move(device)).first->second;
   openPersonalLog(added);
+  return &added;
 }
 
 void KivLogProcessor::openPersonalLog(KivDeviceDesc& device) {
@@ -222,14 +277,14 @@ void KivLogProcessor::openPersonalLog(KivDeviceDesc& device) {
 }
 
 void KivLogProcessor::writeHostLine(std::string_view line) {
-  writeLine(*mainOutput, line);
+  writeMain(line);
   for (KivDeviceDesc* device : loggingDevices_) {
     device->writeToPersonalLog(line);
   }
 }
 
 void KivLogProcessor::writeDeviceLine(std::string_view line, KivDeviceDesc& device) {
-  writeLine(*mainOutput, line);
+  writeMain(line);
   device.writeToPersonalLog(line);
 }
 

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,6 +13,7 @@
 
 #include "records/KivDeviceDesc.h"
 #include "records/KivLogData.h"
+#include "support/KivOutput.h"
 
 class KivLogMetadata;
 class KivLineReader;
@@ -42,10 +42,13 @@ class KivLogProcessor {
 
   // The device a descriptor line names, created or updated; null when the line is none or refused.
   KivDeviceDesc* processVersionLine(std::string_view line);
-  // The record of a data line, with the text before its marker in `prefix`; null when the line is
-  // none or was refused.
-  std::unique_ptr<KivLogData> processDataLine(std::string_view line, std::string& prefix);
-  void createUnversionedDevice(const std::string& deviceId);
+  // The record of a data line, with the text before its marker in `prefix` and the record's device
+  // in `device` (null when the table has none); null when the line is none or was refused. The
+  // record is the processor's own, reused from line to line; `prefix` is a view into `line`.
+  KivLogData* processDataLine(std::string_view line, std::string_view& prefix,
+                              KivDeviceDesc*& device);
+  // The device with this id, added unversioned when the table has none.
+  KivDeviceDesc* createUnversionedDevice(std::string_view deviceId);
 
   void writeHostLine(std::string_view line);
   void writeDeviceLine(std::string_view line, KivDeviceDesc& device);
@@ -68,13 +71,27 @@ class KivLogProcessor {
  private:
   // `line` points into the reader's buffer and is valid until the next read.
   void dispatchLine(std::string_view line);
+  // processDataLine once the marker has been found at `marker`.
+  KivLogData* readDataLine(std::string_view line, std::size_t marker, std::string_view& prefix,
+                           KivDeviceDesc*& device);
+  KivDeviceDesc* findDevice(std::string_view deviceId);
   // Opens the device's personal log when output goes to a folder.
   void openPersonalLog(KivDeviceDesc& device);
+  void writeMain(std::string_view line) {
+    std::streambuf& main = *mainOutput->rdbuf();
+    main.sputn(line.data(), static_cast<std::streamsize>(line.size()));
+    main.sputc('\n');
+  }
 
   int rawInputFd_ = -1;
-  std::unique_ptr<std::ofstream> mainLog_;
+  std::unique_ptr<KivOutput> mainLog_;
+  std::unique_ptr<std::ostream> mainLogStream_;
   // The devices that have a personal log, in key order: host lines and flushes go only to them, so
   // their cost does not grow with the number of devices a log names.
   std::vector<KivDeviceDesc*> loggingDevices_;
-  std::string prefix_;
+  KivLogData record_{"", ""};
+  // The devices last looked up, tried before the table: a log names few devices at a time.
+  std::array<KivDeviceDesc*, 8> recentDevices_{};
+  std::size_t nextRecent_ = 0;
+  std::string idScratch_;
 };

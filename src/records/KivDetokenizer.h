@@ -18,6 +18,9 @@ class KivDetokenizer {
   // the token's ']' was found.
   bool nextToken(std::string_view line, std::size_t& position, std::string_view key,
                  std::string& token);
+  // The same, with `token` a view into `line`, or into `scratch` when the token held a '['.
+  bool nextToken(std::string_view line, std::size_t& position, std::string_view key,
+                 std::string_view& token, std::string& scratch);
 
   // Hands every complete token from `position` to the end of the line to `record`, then asks it
   // whether the count was right. False when the record refused a token or the count.
@@ -26,6 +29,8 @@ class KivDetokenizer {
   uint32_t tokenIndex = 0;
 
  private:
-  // Reads the next token into `token`; true when it was complete.
-  static bool readToken(std::string_view line, std::size_t& position, std::string& token);
+  // Reads the next token into `token` (a view into `line`, or into `scratch` when a '[' had to be
+  // dropped from it); true when it was complete.
+  static bool readToken(std::string_view line, std::size_t& position, std::string_view& token,
+                        std::string& scratch);
 };

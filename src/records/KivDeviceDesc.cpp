@@ -1,9 +1,9 @@
 #include "records/KivDeviceDesc.h"
 
-#include "support/KivDebugLog.h"
 #include "metadata/KivLogMetadata.h"
 #include "records/KivDetokenizer.h"
 #include "records/KivLogMeta.h"
+#include "support/KivDebugLog.h"
 
 namespace {
 
@@ -20,13 +20,9 @@ KivDeviceDesc::KivDeviceDesc(std::string_view id, uint32_t lineNumber, bool isVe
       versioned(isVersioned),
       strict(isStrict) {}
 
-KivDeviceDesc::~KivDeviceDesc() {
-  if (personalLog) {
-    personalLog->close();
-  }
-}
+KivDeviceDesc::~KivDeviceDesc() = default;
 
-bool KivDeviceDesc::handleToken(uint32_t index, const std::string& token) {
+bool KivDeviceDesc::handleToken(uint32_t index, std::string_view token) {
   const uint32_t field = index % kTokensPerMac;
   if (field == 0) {
     macIndex = token == macNames[kLmacIndex] ? kLmacIndex : 0;
@@ -101,20 +97,17 @@ void KivDeviceDesc::openPersonalLog(const std::string& folder) {
     return;
   }
   const std::string path = folder + "/" + personalLogName(deviceId);
-  personalLog =
-      std::make_unique<std::ofstream>(path, std::ios::out | std::ios::trunc | std::ios::binary);
-  if (personalLog->is_open()) {
+  personalLog = KivOutput::create(path, KivOutput::kSmallCapacity);
+  if (personalLog) {
     debugLog(kLogDebug, "Using personal log %s", path.c_str());
   } else {
     debugLog(kLogError, "Unable to open personal log output stream %s", path.c_str());
-    personalLog.reset();
   }
 }
 
 void KivDeviceDesc::writeToPersonalLog(std::string_view line) {
   if (personalLog) {
-    personalLog->write(line.data(), static_cast<std::streamsize>(line.size()));
-    personalLog->put('\n');
+    personalLog->writeLine(line);
   }
 }
 

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -11,6 +10,7 @@
 
 #include "metadata/FwElfVersion.h"
 #include "records/KivLogTokenized.h"
+#include "support/KivOutput.h"
 
 class KivLogData;
 class KivLogMetadata;
@@ -28,7 +28,7 @@ class KivDeviceDesc : public KivLogTokenized {
   KivDeviceDesc& operator=(const KivDeviceDesc&) = delete;
   ~KivDeviceDesc() override;
 
-  bool handleToken(uint32_t index, const std::string& token) override;
+  bool handleToken(uint32_t index, std::string_view token) override;
   bool isTokenCountValid(uint32_t count) override;
 
   // A versioned device from the 14 descriptor tokens at `position`; null after an ERR message.
@@ -62,7 +62,7 @@ class KivDeviceDesc : public KivLogTokenized {
   uint32_t macIndex = 0;
   std::string deviceId;
   bool compatible = false;
-  std::unique_ptr<std::ofstream> personalLog;
+  std::unique_ptr<KivOutput> personalLog;
   bool emptyId = true;
   uint32_t skipped = 0;
   uint32_t processed = 0;

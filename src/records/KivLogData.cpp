@@ -1,11 +1,14 @@
 #include "records/KivLogData.h"
 
-#include "support/KivDebugLog.h"
+#include <array>
+#include <cstring>
+
 #include "records/KivDetokenizer.h"
+#include "support/KivDebugLog.h"
 
 namespace {
 
-int digitValue(char c) {
+constexpr int digitValue(char c) {
   if (c >= '0' && c <= '9') {
     return c - '0';
   }
@@ -18,8 +21,61 @@ int digitValue(char c) {
   return 99;
 }
 
+// The value of each byte as a hex digit, 0xFF for a byte that is none.
+constexpr std::array<uint8_t, 256> kHexDigits = [] {
+  std::array<uint8_t, 256> table{};
+  for (std::size_t c = 0; c < table.size(); ++c) {
+    const int value = digitValue(static_cast<char>(c));
+    table[c] = value < 16 ? static_cast<uint8_t>(value) : 0xFF;
+  }
+  return table;
+}();
+
 bool isSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The common form of a record's tokens: five plain numbers in brackets, "[1000][2][1a2b][7][8]",
+// decimal but for the hex address, short enough that they cannot saturate, followed by nothing
+// that could be another token. Gives the five values, or false for a line in any other form,
+// which then takes the general path (with the same result for every line this one accepts).
+bool parsePlainTokens(std::string_view line, std::size_t position, uint32_t (&values)[5]) {
+  constexpr int kMaxDecimalDigits = 9;
+  constexpr int kMaxHexDigits = 8;
+  const char* p = line.data() + position;
+  const char* const end = line.data() + line.size();
+  for (int index = 0; index < 5; ++index) {
+    while (p != end && *p != '[') {
+      ++p;
+    }
+    if (p == end) {
+      return false;
+    }
+    const char* const digits = ++p;
+    uint32_t value = 0;
+    if (index == 2) {
+      for (uint8_t digit; p != end && (digit = kHexDigits[static_cast<unsigned char>(*p)]) < 16;
+           ++p) {
+        value = value * 16 + digit;
+      }
+      if (p - digits > kMaxHexDigits) {
+        return false;
+      }
+    } else {
+      for (; p != end && *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + static_cast<uint32_t>(*p - '0');
+      }
+      if (p - digits > kMaxDecimalDigits) {
+        return false;
+      }
+    }
+    if (p == end || *p != ']' || p == digits) {
+      return false;
+    }
+    ++p;
+    values[index] = value;
+  }
+  return std::memchr(p, '[', static_cast<std::size_t>(end - p)) == nullptr;
 }
 
 }  // namespace
@@ -61,7 +117,7 @@ uint32_t parseUnsigned32(std::string_view text, int base) {
 
 KivLogData::KivLogData(std::string_view id, std::string_view line) : deviceId(id), rawLine(line) {}
 
-bool KivLogData::handleToken(uint32_t index, const std::string& token) {
+bool KivLogData::handleToken(uint32_t index, std::string_view token) {
   switch (index) {
     case 0:
       timestamp = parseUnsigned32(token, 10);
@@ -92,10 +148,31 @@ std::unique_ptr<KivLogData> KivLogData::createDataLog(std::string_view deviceId,
                                                       std::string_view line,
                                                       std::size_t& position) {
   auto record = std::make_unique<KivLogData>(deviceId, line);
-  KivDetokenizer detokenizer;
-  if (!detokenizer.detokenize(line, position, *record)) {
-    debugLog(kLogError, "Failed to detokenize data log line %s", std::string(line).c_str());
+  if (!parseDataLog(*record, deviceId, line, position)) {
     return nullptr;
   }
   return record;
+}
+
+bool KivLogData::parseDataLog(KivLogData& record, std::string_view deviceId, std::string_view line,
+                              std::size_t& position) {
+  record.deviceId.assign(deviceId);
+  record.rawLine.assign(line);
+  uint32_t values[kTokenCount];
+  if (parsePlainTokens(line, position, values)) {
+    record.timestamp = values[0];
+    record.log_type = values[1];
+    record.log_addr = values[2];
+    record.param0 = values[3];
+    record.param1 = values[4];
+    position = line.size();
+    return true;
+  }
+  record.timestamp = record.log_type = record.log_addr = record.param0 = record.param1 = 0;
+  KivDetokenizer detokenizer;
+  if (!detokenizer.detokenize(line, position, record)) {
+    debugLog(kLogError, "Failed to detokenize data log line %s", record.rawLine.c_str());
+    return false;
+  }
+  return true;
 }

@@ -18,13 +18,17 @@ class KivLogData : public KivLogTokenized {
   KivLogData(const KivLogData&) = default;
   ~KivLogData() override = default;
 
-  bool handleToken(uint32_t index, const std::string& token) override;
+  bool handleToken(uint32_t index, std::string_view token) override;
   bool isTokenCountValid(uint32_t count) override;
 
   // Parses the record's tokens from `position` on; null (after an ERR message) when the line does
   // not hold exactly five.
   static std::unique_ptr<KivLogData> createDataLog(std::string_view deviceId, std::string_view line,
                                                    std::size_t& position);
+  // The same into an existing record, which keeps its strings' storage from line to line; false
+  // (after the ERR message) where createDataLog gives null.
+  static bool parseDataLog(KivLogData& record, std::string_view deviceId, std::string_view line,
+                           std::size_t& position);
 
   std::string deviceId;
   std::string rawLine;

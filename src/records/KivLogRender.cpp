@@ -3,12 +3,12 @@
 #include <charconv>
 #include <cstring>
 
-#include "support/KivDebugLog.h"
 #include "metadata/KivLogMetadata.h"
 #include "records/KivDeviceDesc.h"
-#include "records/KivFormatter.h"
 #include "records/KivLogData.h"
 #include "records/KivLogMeta.h"
+#include "support/KivDebugLog.h"
+#include "support/KivFormatter.h"
 
 namespace {
 
@@ -35,23 +35,10 @@ void appendRightAligned(std::string& out, Number value, std::size_t width) {
   out.append(digits.data(), length);
 }
 
-// The fixed part of a decoded line, taken literally:
-// "<prefix> <timestamp> FW_LOG [ID:<id>] [<type>:<level>] [<file name>:<line>]: "
-void composeHeader(std::string& out, std::string_view prefix, const KivLogData& record,
-                   const KivDeviceDesc& device, const LogMeta& meta, std::string_view fileName) {
-  out.assign(prefix);
-  out += ' ';
-  appendRightAligned(out, record.timestamp, 10);
-  out += " FW_LOG ";
-  if (!device.emptyId) {
-    out += "[ID:";
-    out += device.deviceId;
-    out += "] ";
-  }
-  out += '[';
-  appendPadded(out, logTypeNames[std::min<uint32_t>(record.log_type, logTypeNames.size() - 1)],
-               kTypeNameWidth);
-  out += ':';
+// "<level>] [<file name>:<line>]: ", the part of a decoded line's header that depends only on the
+// log statement.
+std::string headerTail(const LogMeta& meta, std::string_view fileName) {
+  std::string out;
   appendPadded(out, logLevelNames[std::min<std::size_t>(meta.level, logLevelNames.size() - 1)],
                kTypeNameWidth);
   out += "] [";
@@ -59,20 +46,75 @@ void composeHeader(std::string& out, std::string_view prefix, const KivLogData& 
   out += ':';
   appendRightAligned(out, static_cast<int>(meta.line), 5);
   out += "]: ";
+  return out;
+}
+
+// "[<type>:", the log type name padded to its column.
+constexpr std::array<std::string_view, 5> kTypeColumns = {
+    "[UMAC   :", "[UMAC_CR:", "[LMAC   :", "[LMAC_CR:", "[UNKNOWN:"};
+static_assert(kTypeColumns.size() == logTypeNames.size());
+
+// A decoded line being put together; whatever goes beyond kMaxLineLength characters is cut off.
+class LineBuffer {
+ public:
+  void append(std::string_view text) {
+    const std::size_t n = std::min(text.size(), kMaxLineLength - size_);
+    std::memcpy(data_ + size_, text.data(), n);
+    size_ += n;
+  }
+  // `value` right-aligned in 10 columns, as "%10u" writes it.
+  void appendTimestamp(uint32_t value) {
+    char digits[10];
+    char* first = digits + sizeof digits;
+    do {
+      *--first = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    std::memset(digits, ' ', static_cast<std::size_t>(first - digits));
+    append(std::string_view(digits, sizeof digits));
+  }
+
+  char* data() { return data_; }
+  std::size_t size() const { return size_; }
+  void resize(std::size_t size) { size_ = size; }
+
+ private:
+  char data_[kMaxLineLength];
+  std::size_t size_ = 0;
+};
+
+// The fixed part of a decoded line, taken literally:
+// "<prefix> <timestamp> FW_LOG [ID:<id>] [<type>:<level>] [<file name>:<line>]: "
+void composeHeader(LineBuffer& out, std::string_view prefix, const KivLogData& record,
+                   const KivDeviceDesc& device, std::string_view tail) {
+  out.resize(0);
+  out.append(prefix);
+  out.append(" ");
+  out.appendTimestamp(record.timestamp);
+  if (device.emptyId) {
+    out.append(" FW_LOG ");
+  } else {
+    out.append(" FW_LOG [ID:");
+    out.append(device.deviceId);
+    out.append("] ");
+  }
+  out.append(kTypeColumns[std::min<uint32_t>(record.log_type, kTypeColumns.size() - 1)]);
+  out.append(tail);
 }
 
 }  // namespace
 
 void KivDeviceDesc::writeDecoded(std::ostream& mainOutput, std::string_view text) {
-  mainOutput.write(text.data(), static_cast<std::streamsize>(text.size()));
+  mainOutput.rdbuf()->sputn(text.data(), static_cast<std::streamsize>(text.size()));
   if (personalLog) {
-    personalLog->write(text.data(), static_cast<std::streamsize>(text.size()));
+    personalLog->write(text);
   }
 }
 
 void KivDeviceDesc::passThrough(std::ostream& mainOutput, std::string_view rawLine) {
-  mainOutput.write(rawLine.data(), static_cast<std::streamsize>(rawLine.size()));
-  mainOutput.put('\n');
+  std::streambuf& main = *mainOutput.rdbuf();
+  main.sputn(rawLine.data(), static_cast<std::streamsize>(rawLine.size()));
+  main.sputc('\n');
   writeToPersonalLog(rawLine);
 }
 
@@ -99,16 +141,30 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
     return;
   }
   KivLogMetadata& image = *images[macNumber];
+  const bool tracing = debugEnabled(kLogDebug);
 
+  // A statement decoded before comes from the image's cache; any other is read from the image,
+  // and kept only when all three reads succeed. The traces are the same either way.
+  const KivStatementCache::Statement* statement = image.statements().find(record.log_addr);
   const uint32_t metaOffset = image.offsetOf(record.log_addr);
-  debugLog(kLogDebug, "MAC: %s DataOffset 0x%X LogAddr 0x%X BaseAddress 0x%X -> metaOffset 0x%X",
-           macNames[macNumber].data(), image.dataOffset(), record.log_addr, image.baseAddress(),
-           metaOffset);
+  if (tracing) {
+    debugLog(kLogDebug, "MAC: %s DataOffset 0x%X LogAddr 0x%X BaseAddress 0x%X -> metaOffset 0x%X",
+             macNames[macNumber].data(), image.dataOffset(), record.log_addr, image.baseAddress(),
+             metaOffset);
+  }
   std::array<unsigned char, LogMeta::kSize> metaBytes{};
-  const bool metaRead = image.readAt(metaOffset, metaBytes.data(), metaBytes.size());
+  bool metaRead = true;
+  if (statement != nullptr) {
+    metaBytes = statement->descriptor;
+  } else {
+    metaRead = image.readAt(metaOffset, metaBytes.data(), metaBytes.size());
+  }
   const LogMeta meta = LogMeta::fromBytes(metaBytes);
-  debugLog(kLogDebug, "    Log: pFormattedString 0x%X pFileName 0x%X module %hu line %hu level %hu",
-           meta.pFormattedString, meta.pFileName, meta.module, meta.line, meta.level);
+  if (tracing) {
+    debugLog(kLogDebug,
+             "    Log: pFormattedString 0x%X pFileName 0x%X module %hu line %hu level %hu",
+             meta.pFormattedString, meta.pFileName, meta.module, meta.line, meta.level);
+  }
   auto readFailed = [this](const char* what, uint32_t offset) {
     ++errors;
     debugLog(kLogError, "Seeking %s failed at offset 0x%x", what, offset);
@@ -118,23 +174,34 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
     return;
   }
 
-  // Only the first kMaxLineLength bytes of either text can reach the output.
-  static std::string fileName;
-  static std::string format;
   const uint32_t filenameOffset = image.offsetOf(meta.pFileName);
-  debugLog(kLogDebug, "         filenameOffset: 0x%X", filenameOffset);
-  if (!image.readStringAt(filenameOffset, fileName, kMaxLineLength)) {
-    readFailed("filename", filenameOffset);
-    return;
-  }
   const uint32_t formatStrOffset = image.offsetOf(meta.pFormattedString);
-  debugLog(kLogDebug, "         formatStrOffset: 0x%X", formatStrOffset);
-  if (!image.readStringAt(formatStrOffset, format, kMaxLineLength)) {
-    readFailed("format", formatStrOffset);
-    return;
+  if (statement == nullptr) {
+    // Only the first kMaxLineLength bytes of either text can reach the output.
+    static std::string fileName;
+    static std::string format;
+    debugLog(kLogDebug, "         filenameOffset: 0x%X", filenameOffset);
+    if (!image.readStringAt(filenameOffset, fileName, kMaxLineLength)) {
+      readFailed("filename", filenameOffset);
+      return;
+    }
+    debugLog(kLogDebug, "         formatStrOffset: 0x%X", formatStrOffset);
+    if (!image.readStringAt(formatStrOffset, format, kMaxLineLength)) {
+      readFailed("format", formatStrOffset);
+      return;
+    }
+    KivStatementCache::Statement& added =
+        image.statements().insert(record.log_addr, metaBytes, fileName, format);
+    added.headerTail = headerTail(meta, added.fileName);
+    statement = &added;
+  } else if (tracing) {
+    debugLog(kLogDebug, "         filenameOffset: 0x%X", filenameOffset);
+    debugLog(kLogDebug, "         formatStrOffset: 0x%X", formatStrOffset);
   }
+  const std::string& fileName = statement->fileName;
+  const std::string& format = statement->format;
 
-  if (debugEnabled(kLogDebug)) {
+  if (tracing) {
     debugLog(kLogDebug, "LOG DATA: timestamp %u log_type %d log_addr %X param0 %u param1 %u",
              record.timestamp, static_cast<int>(record.log_type), record.log_addr, record.param0,
              record.param1);
@@ -147,16 +214,24 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
   }
 
   // The header goes in literally; only the firmware's format string is expanded, with the
-  // record's two values. Header and format together are cut to one line's length first.
-  static std::string line;
-  composeHeader(line, prefix, record, *this, meta, fileName);
-  if (line.size() > kMaxLineLength) {
-    line.resize(kMaxLineLength);
+  // record's two values. Header and format together are cut to one line's length first; the
+  // parse made once serves whenever the whole format fits.
+  static LineBuffer line;
+  composeHeader(line, prefix, record, *this, statement->headerTail);
+  const std::size_t room = kMaxLineLength - line.size();
+  bool mayHoldZero = statement->parsed.writesZero();
+  if (format.size() <= room) {
+    line.resize(statement->parsed.expand(record.param0, record.param1, line.data(), line.size(),
+                                         kMaxLineLength));
+  } else {
+    const KivFormat cut(std::string_view(format).substr(0, room));
+    line.resize(cut.expand(record.param0, record.param1, line.data(), line.size(), kMaxLineLength));
+    mayHoldZero = cut.writesZero();
   }
-  const std::string_view formatPart =
-      std::string_view(format).substr(0, kMaxLineLength - line.size());
-  KivFormatter::expand(formatPart, record.param0, record.param1, line, kMaxLineLength);
-  const std::size_t end = line.find('\0');
-  writeDecoded(mainOutput, std::string_view(line).substr(0, end));
+  std::string_view text(line.data(), line.size());
+  if (mayHoldZero) {
+    text = text.substr(0, text.find('\0'));
+  }
+  writeDecoded(mainOutput, text);
   ++processed;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 // A record filled from the bracketed tokens of a firmware line. Each kind decides what a token
 // means and how many tokens a complete line has.
@@ -10,8 +10,9 @@ class KivLogTokenized {
   KivLogTokenized() = default;
   virtual ~KivLogTokenized() = default;
 
-  // Takes token `index` (0-based, in line order); false refuses it and ends the line.
-  virtual bool handleToken(uint32_t index, const std::string& token) = 0;
+  // Takes token `index` (0-based, in line order); false refuses it and ends the line. The text is
+  // valid only during the call.
+  virtual bool handleToken(uint32_t index, std::string_view token) = 0;
   // Whether `count` accepted tokens make a complete line.
   virtual bool isTokenCountValid(uint32_t count) = 0;
 

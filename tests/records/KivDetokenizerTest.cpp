@@ -16,9 +16,9 @@ using namespace std::string_literals;
 // Records every call the detokenizer makes; refuses one chosen token index if asked to.
 class RecordingRecord : public KivLogTokenized {
  public:
-  bool handleToken(uint32_t index, const std::string& token) override {
+  bool handleToken(uint32_t index, std::string_view token) override {
     indices.push_back(index);
-    tokens.push_back(token);
+    tokens.emplace_back(token);
     return !refuseIndex || index != *refuseIndex;
   }
   bool isTokenCountValid(uint32_t count) override {

@@ -1,4 +1,4 @@
-#include "records/KivFormatter.h"
+#include "support/KivFormatter.h"
 
 #include <gtest/gtest.h>
 

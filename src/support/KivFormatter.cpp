@@ -1,36 +1,40 @@
-#include "records/KivFormatter.h"
+#include "support/KivFormatter.h"
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace {
 
-// Appends to `out` only while it is below `limit`. Counts are clipped to the room left, so a huge
-// width or precision costs no more than the limit.
+// Appends to a buffer only while it holds less than `limit` bytes. Counts are clipped to the room
+// left, so a huge width or precision costs no more than the limit.
 class Sink {
  public:
-  Sink(std::string& out, std::size_t limit) : out_(out), limit_(limit) {}
+  Sink(char* out, std::size_t size, std::size_t limit) : out_(out), size_(size), limit_(limit) {}
 
-  bool full() const { return out_.size() >= limit_; }
+  bool full() const { return size_ >= limit_; }
+  std::size_t size() const { return size_; }
 
   void put(std::string_view text) {
-    if (!full()) {
-      out_.append(text.substr(0, limit_ - out_.size()));
-    }
+    const std::size_t n = std::min(text.size(), limit_ - std::min(size_, limit_));
+    std::memcpy(out_ + size_, text.data(), n);
+    size_ += n;
   }
 
   void repeat(char c, uint64_t count) {
-    if (!full()) {
-      out_.append(static_cast<std::size_t>(std::min<uint64_t>(count, limit_ - out_.size())), c);
-    }
+    const auto n =
+        static_cast<std::size_t>(std::min<uint64_t>(count, limit_ - std::min(size_, limit_)));
+    std::memset(out_ + size_, c, n);
+    size_ += n;
   }
 
  private:
-  std::string& out_;
+  char* out_;
+  std::size_t size_;
   std::size_t limit_;
 };
 
-enum class Length { kNone, kChar, kShort, kLong, kUnsupported };
+enum class ParsedLength { kNone, kChar, kShort, kLong, kUnsupported };
 
 // One conversion as written: "%" flags width precision length conversion.
 struct Conversion {
@@ -46,7 +50,7 @@ struct Conversion {
   bool hasPrecision = false;
   int64_t width = 0;
   int64_t precision = 0;
-  Length length = Length::kNone;
+  ParsedLength length = ParsedLength::kNone;
   char conversion = 0;
 };
 
@@ -66,32 +70,32 @@ bool readNumber(std::string_view format, std::size_t& pos, int64_t& value) {
   return fits;
 }
 
-Length readLength(std::string_view format, std::size_t& pos) {
+ParsedLength readLength(std::string_view format, std::size_t& pos) {
   auto at = [&](std::size_t i) { return pos + i < format.size() ? format[pos + i] : '\0'; };
   switch (at(0)) {
     case 'h':
       if (at(1) == 'h') {
         pos += 2;
-        return Length::kChar;
+        return ParsedLength::kChar;
       }
       ++pos;
-      return Length::kShort;
+      return ParsedLength::kShort;
     case 'l':
       if (at(1) == 'l') {
         pos += 2;
-        return Length::kUnsupported;
+        return ParsedLength::kUnsupported;
       }
       ++pos;
-      return Length::kLong;
+      return ParsedLength::kLong;
     case 'j':
     case 'z':
     case 't':
     case 'L':
     case 'q':
       ++pos;
-      return Length::kUnsupported;
+      return ParsedLength::kUnsupported;
     default:
-      return Length::kNone;
+      return ParsedLength::kNone;
   }
 }
 
@@ -141,12 +145,26 @@ Conversion parse(std::string_view format, std::size_t start) {
   c.conversion = format[pos];
   c.end = pos + 1;
   const bool known = std::string_view("diuoxXc").find(c.conversion) != std::string_view::npos;
-  c.expandable = fits && known && c.length != Length::kUnsupported &&
-                 (c.conversion != 'c' || c.length == Length::kNone);
+  c.expandable = fits && known && c.length != ParsedLength::kUnsupported &&
+                 (c.conversion != 'c' || c.length == ParsedLength::kNone);
   return c;
 }
 
-void putPadded(Sink& sink, const Conversion& c, uint64_t size, auto&& body) {
+// A conversion about to be written: width and precision resolved, '*' values included.
+struct Spec {
+  char conversion;
+  int length;  // 0 none, 1 hh, 2 h, 3 l
+  bool left;
+  bool plus;
+  bool space;
+  bool alternate;
+  bool zero;
+  bool hasPrecision;
+  int64_t width;
+  int64_t precision;
+};
+
+void putPadded(Sink& sink, const Spec& c, uint64_t size, auto&& body) {
   const uint64_t padding =
       c.width > 0 && static_cast<uint64_t>(c.width) > size ? c.width - size : 0;
   if (!c.left) {
@@ -158,21 +176,21 @@ void putPadded(Sink& sink, const Conversion& c, uint64_t size, auto&& body) {
   }
 }
 
-void putInteger(Sink& sink, const Conversion& c, uint32_t raw) {
+void putInteger(Sink& sink, const Spec& c, uint32_t raw) {
   bool negative = false;
   uint32_t magnitude = raw;
   if (c.conversion == 'd' || c.conversion == 'i') {
     int32_t value = static_cast<int32_t>(raw);
-    if (c.length == Length::kChar) {
+    if (c.length == 1) {
       value = static_cast<signed char>(raw);
-    } else if (c.length == Length::kShort) {
+    } else if (c.length == 2) {
       value = static_cast<int16_t>(raw);
     }
     negative = value < 0;
     magnitude = negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-  } else if (c.length == Length::kChar) {
+  } else if (c.length == 1) {
     magnitude = static_cast<unsigned char>(raw);
-  } else if (c.length == Length::kShort) {
+  } else if (c.length == 2) {
     magnitude = static_cast<uint16_t>(raw);
   }
 
@@ -182,8 +200,19 @@ void putInteger(Sink& sink, const Conversion& c, uint32_t raw) {
   const char* digitSet = c.conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
   char buffer[16];
   std::size_t first = sizeof buffer;
-  for (uint32_t v = magnitude; v != 0; v /= base) {
-    buffer[--first] = digitSet[v % base];
+  // Each base written out, so that the division is by a constant.
+  if (base == 10) {
+    for (uint32_t v = magnitude; v != 0; v /= 10) {
+      buffer[--first] = static_cast<char>('0' + v % 10);
+    }
+  } else if (base == 16) {
+    for (uint32_t v = magnitude; v != 0; v >>= 4) {
+      buffer[--first] = digitSet[v & 0xF];
+    }
+  } else {
+    for (uint32_t v = magnitude; v != 0; v >>= 3) {
+      buffer[--first] = static_cast<char>('0' + (v & 7));
+    }
   }
   // Without a precision a zero still prints one digit; with precision 0 it prints none.
   if (magnitude == 0 && !(c.hasPrecision && c.precision == 0)) {
@@ -219,42 +248,110 @@ void putInteger(Sink& sink, const Conversion& c, uint32_t raw) {
 
 }  // namespace
 
-void KivFormatter::expand(std::string_view format, uint32_t param0, uint32_t param1,
-                          std::string& out, std::size_t limit) {
-  Sink sink(out, limit);
-  const uint32_t values[2] = {param0, param1};
-  std::size_t used = 0;
+KivFormat::KivFormat(std::string_view format) {
+  uint8_t used = 0;
   std::size_t pos = 0;
-  while (pos < format.size() && !sink.full()) {
+  while (pos < format.size()) {
     const std::size_t percent = format.find('%', pos);
     if (percent == std::string_view::npos) {
-      sink.put(format.substr(pos));
-      return;
+      addLiteral(format.substr(pos));
+      break;
     }
-    sink.put(format.substr(pos, percent - pos));
+    addLiteral(format.substr(pos, percent - pos));
     if (percent + 1 < format.size() && format[percent + 1] == '%') {
-      sink.put("%");
+      addLiteral("%");
       pos = percent + 2;
       continue;
     }
-    Conversion c = parse(format, percent);
+    const Conversion c = parse(format, percent);
     pos = c.end;
-    const std::size_t needed = 1 + (c.widthStar ? 1 : 0) + (c.precisionStar ? 1 : 0);
+    const int needed = 1 + (c.widthStar ? 1 : 0) + (c.precisionStar ? 1 : 0);
     if (!c.expandable || used + needed > 2) {
-      sink.put(format.substr(percent, c.end - percent));
+      addLiteral(format.substr(percent, c.end - percent));
       continue;
     }
+    Piece piece;
+    piece.isConversion = true;
+    piece.conversion = c.conversion;
+    piece.length = c.length == ParsedLength::kChar    ? Length::kChar
+                   : c.length == ParsedLength::kShort ? Length::kShort
+                   : c.length == ParsedLength::kLong  ? Length::kLong
+                                                      : Length::kNone;
+    piece.left = c.left;
+    piece.plus = c.plus;
+    piece.space = c.space;
+    piece.alternate = c.alternate;
+    piece.zero = c.zero;
+    piece.hasPrecision = c.hasPrecision;
+    piece.width = static_cast<int32_t>(c.width);
+    piece.precision = static_cast<int32_t>(c.precision);
     if (c.widthStar) {
-      const int64_t width = static_cast<int32_t>(values[used++]);
+      piece.widthValue = used++;
+    }
+    if (c.precisionStar) {
+      piece.precisionValue = used++;
+    }
+    piece.value = used++;
+    writesZero_ = writesZero_ || c.conversion == 'c';
+    pieces_.push_back(piece);
+  }
+}
+
+void KivFormat::addLiteral(std::string_view text) {
+  if (text.empty()) {
+    return;
+  }
+  if (pieces_.empty() || pieces_.back().isConversion) {
+    Piece piece;
+    piece.literalBegin = static_cast<uint32_t>(literals_.size());
+    pieces_.push_back(piece);
+  }
+  literals_ += text;
+  pieces_.back().literalSize += static_cast<uint32_t>(text.size());
+}
+
+std::size_t KivFormat::footprint() const {
+  return sizeof *this + literals_.capacity() + pieces_.capacity() * sizeof(Piece);
+}
+
+void KivFormat::expand(uint32_t param0, uint32_t param1, std::string& out,
+                       std::size_t limit) const {
+  const std::size_t size = out.size();
+  if (size >= limit) {
+    return;
+  }
+  out.resize(limit);
+  out.resize(expand(param0, param1, out.data(), size, limit));
+}
+
+std::size_t KivFormat::expand(uint32_t param0, uint32_t param1, char* out, std::size_t size,
+                              std::size_t limit) const {
+  Sink sink(out, size, limit);
+  const uint32_t values[2] = {param0, param1};
+  for (const Piece& piece : pieces_) {
+    if (sink.full()) {
+      break;
+    }
+    if (!piece.isConversion) {
+      sink.put(std::string_view(literals_).substr(piece.literalBegin, piece.literalSize));
+      continue;
+    }
+    Spec c{piece.conversion, static_cast<int>(piece.length),
+           piece.left,       piece.plus,
+           piece.space,      piece.alternate,
+           piece.zero,       piece.hasPrecision,
+           piece.width,      piece.precision};
+    if (piece.widthValue != kNoValue) {
+      const int64_t width = static_cast<int32_t>(values[piece.widthValue]);
       c.left = c.left || width < 0;
       c.width = width < 0 ? -width : width;
     }
-    if (c.precisionStar) {
-      const int64_t precision = static_cast<int32_t>(values[used++]);
+    if (piece.precisionValue != kNoValue) {
+      const int64_t precision = static_cast<int32_t>(values[piece.precisionValue]);
       c.hasPrecision = precision >= 0;
       c.precision = std::max<int64_t>(precision, 0);
     }
-    const uint32_t value = values[used++];
+    const uint32_t value = values[piece.value];
     if (c.conversion == 'c') {
       // The flags other than '-' (the zero flag included) and the precision leave %c unchanged.
       putPadded(sink, c, 1, [&] { sink.repeat(static_cast<char>(value), 1); });
@@ -262,4 +359,10 @@ void KivFormatter::expand(std::string_view format, uint32_t param0, uint32_t par
       putInteger(sink, c, value);
     }
   }
+  return sink.size();
+}
+
+void KivFormatter::expand(std::string_view format, uint32_t param0, uint32_t param1,
+                          std::string& out, std::size_t limit) {
+  KivFormat(format).expand(param0, param1, out, limit);
 }

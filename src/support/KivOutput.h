@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <streambuf>
+#include <string>
+#include <string_view>
+
+// An output file written through its own buffer with write(2). Nothing is written until the buffer
+// fills or flush() is called, so the caller decides when a live reader sees the output.
+//
+// It is also a stream buffer: an std::ostream built on it (or std::cout with it as its buffer)
+// writes into the same buffer, so text written either way keeps its order.
+//
+// A small output (a device's personal log) holds no buffer while it is idle: its buffer grows as
+// text arrives, up to its capacity, and is released when flushed. All small outputs together hold
+// at most kSmallBudget bytes of buffer; beyond that an output writes out its text before it takes
+// more, so a log that names thousands of devices does not multiply the memory the tool needs.
+//
+// A failed write (no space left, an I/O error, a reader that has gone) is remembered with its
+// reason; the output then drops everything written to it, and the process-wide failure hook, if
+// one is set, hears of it once.
+class KivOutput : public std::streambuf {
+ public:
+  static constexpr std::size_t kMainCapacity = 64 * 1024;
+  static constexpr std::size_t kSmallCapacity = 16 * 1024;
+  static constexpr std::size_t kSmallBudget = 4 * 1024 * 1024;
+
+  // Writes to `fd`, which it does not own. `name` names the output in a failure message.
+  KivOutput(int fd, std::string name, std::size_t capacity = kMainCapacity);
+  // Creates or truncates the file at `path`; null when it cannot be opened (errno tells why).
+  static std::unique_ptr<KivOutput> create(const std::string& path,
+                                           std::size_t capacity = kMainCapacity);
+  // Flushes, and closes the file when it owns it.
+  ~KivOutput() override;
+  KivOutput(const KivOutput&) = delete;
+  KivOutput& operator=(const KivOutput&) = delete;
+
+  void write(std::string_view text) {
+    if (static_cast<std::size_t>(epptr() - pptr()) >= text.size()) {
+      std::memcpy(pptr(), text.data(), text.size());
+      pbump(static_cast<int>(text.size()));
+    } else {
+      writeSlow(text);
+    }
+  }
+  void put(char c) {
+    if (pptr() != epptr()) {
+      *pptr() = c;
+      pbump(1);
+    } else {
+      writeSlow(std::string_view(&c, 1));
+    }
+  }
+  // `text` and a newline.
+  void writeLine(std::string_view text) {
+    write(text);
+    put('\n');
+  }
+
+  // Writes out what the buffer holds; false once the output has failed.
+  bool flush();
+  // Flushes and closes the file it owns; false when a write or the close failed.
+  bool close();
+
+  bool failed() const { return error_ != 0; }
+  // The errno of the first failure, 0 while there was none.
+  int error() const { return error_; }
+  const std::string& name() const { return name_; }
+
+  // Called once for each output that fails, after it has recorded the failure.
+  using FailureHook = void (*)(const KivOutput& output);
+  static void setFailureHook(FailureHook hook);
+  // Outputs that have failed since the process started.
+  static unsigned failureCount();
+
+ protected:
+  int_type overflow(int_type c) override;
+  std::streamsize xsputn(const char* s, std::streamsize n) override;
+  int sync() override;
+
+ private:
+  KivOutput(int fd, bool owned, std::string name, std::size_t capacity);
+
+  bool small() const { return capacity_ < kMainCapacity; }
+  void writeSlow(std::string_view text);
+  // Makes room for `wanted` more bytes, by growing the buffer or by writing it out.
+  void makeRoom(std::size_t wanted);
+  void setBuffer(std::unique_ptr<char[]> buffer, std::size_t size, std::size_t used);
+  // Hands `size` bytes to write(2), all of them or until an error.
+  void writeOut(const char* data, std::size_t size);
+  void fail(int error);
+
+  int fd_;
+  bool owned_;
+  std::string name_;
+  std::size_t capacity_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t bufferSize_ = 0;
+  int error_ = 0;
+};
