@@ -1,13 +1,17 @@
-// Throughput of the hot paths: expanding a format string, decoding one record, and the whole
-// input loop over a raw log of host and data lines.
+// Throughput of the hot paths on the benchmark workload: the whole input loop over a raw log,
+// decoding one record at a time over thousands of distinct statements, and expanding the
+// workload's format strings.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
+#include <array>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "support/KivDebugLog.h"
+#include "KivWorkload.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
 #include "records/KivDeviceDesc.h"
@@ -18,73 +22,149 @@
 
 namespace {
 
-struct LoadedImages {
+constexpr std::size_t kLogLines = 200000;
+constexpr std::size_t kRecordLines = 40000;
+constexpr std::size_t kMaxLineLength = 4095;
+
+// Discards what is written, through a buffer the size of a file stream's, so that writing costs
+// what it costs on a real stream short of the system call.
+class DiscardBuffer : public std::streambuf {
+ public:
+  DiscardBuffer() { reset(); }
+
+ protected:
+  int_type overflow(int_type c) override {
+    reset();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      sputc(traits_type::to_char_type(c));
+    }
+    return traits_type::not_eof(c);
+  }
+
+ private:
+  void reset() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+  std::array<char, 8192> buffer_;
+};
+
+const KivWorkload& workload() {
+  static const KivWorkload instance;
+  return instance;
+}
+
+// The workload image, written to a fresh folder and loaded.
+struct LoadedWorkload {
   KivTempDir dir;
   KivLogMetadata umac;
   KivLogMetadata lmac;
-  std::string path;
+  std::array<KivLogMetadata*, 2> images{&umac, &lmac};
 
-  LoadedImages() : path(kivsample::writeImage(dir.path())) {
-    umac.load(path, std::string(kivsample::kUmacSignature));
-    lmac.load(path, std::string(kivsample::kLmacSignature));
+  LoadedWorkload() {
+    const std::string path = dir.file("kiv_log.elf");
+    workload().image().writeTo(path);
+    if (!umac.load(path, std::string(kivsample::kUmacSignature)) ||
+        !lmac.load(path, std::string(kivsample::kLmacSignature))) {
+      throw std::runtime_error("the workload image does not load");
+    }
   }
 };
 
-void BM_FormatterExpand(benchmark::State& state) {
-  std::string out;
-  for (auto _ : state) {
-    out.clear();
-    KivFormatter::expand("rx frame len=%u rssi=%d flags=%#06x\n", 1514, 0xFFFFFFD6u, out, 4095);
-    benchmark::DoNotOptimize(out.data());
+// The data records of a data-heavy log with the text before their markers, in log order: hot
+// statements recur, and thousands of others come up between them.
+std::vector<std::pair<KivLogData, std::string>> dataRecords() {
+  std::istringstream log(workload().log(KivWorkloadMix::kDataHeavy, kRecordLines));
+  KivLogProcessor parser;
+  std::vector<std::pair<KivLogData, std::string>> records;
+  std::string prefix;
+  for (std::string line; std::getline(log, line);) {
+    if (line.find("[FW_ELF_VER]") == std::string::npos) {
+      if (auto record = parser.processDataLine(line, prefix)) {
+        records.emplace_back(*record, prefix);
+      }
+    }
   }
+  return records;
 }
-BENCHMARK(BM_FormatterExpand);
 
-void BM_RenderDataLog(benchmark::State& state) {
-  LoadedImages images;
-  KivLogMetadata* metadata[2] = {&images.umac, &images.lmac};
-  KivDeviceDesc device("wlan0", 1, false, false);
-  const std::string line = kivsample::dataLine("wlan0", 1000, kivsample::kUmacValue, 7, 255);
-  KivLogData record("wlan0", line);
-  record.log_type = kivsample::kUmacValue.logType;
-  record.log_addr = kivsample::kUmacValue.address;
-  record.param0 = 7;
-  record.param1 = 255;
-  std::ostringstream out;
-  for (auto _ : state) {
-    out.str({});
-    device.renderDataLog(record, 1, "[   12.400001] ", metadata, 2, out);
-  }
-}
-BENCHMARK(BM_RenderDataLog);
-
-// The input loop over a log of 100,000 lines, two data lines to each host line, output discarded.
-void BM_ProcessStream(benchmark::State& state) {
-  LoadedImages images;
-  std::string log;
-  for (int i = 0; i < 33334; ++i) {
-    log += "[   12.400001] wlan: wlan0: scan in progress\n";
-    log += "[   12.400002] " + kivsample::dataLine("wlan0", 1000 + i, kivsample::kUmacValue, i, 7) +
-           "\n";
-    log += "[   12.400003] " + kivsample::dataLine("wlan1", 2000 + i, kivsample::kLmacDone, 0, 0) +
-           "\n";
-  }
+// The input loop over a generated log of kLogLines lines; range(0) is the mix.
+void BM_ProcessFile(benchmark::State& state) {
+  const auto mix = static_cast<KivWorkloadMix>(state.range(0));
+  state.SetLabel(std::string(KivWorkload::mixName(mix)));
+  LoadedWorkload images;
+  const std::string log = workload().log(mix, kLogLines);
   const std::string logPath = images.dir.write("raw.log", log);
-  std::ostringstream sink;
-  std::streambuf* saved = std::cout.rdbuf(sink.rdbuf());
+  DiscardBuffer discard;
+  std::streambuf* saved = std::cout.rdbuf(&discard);
   for (auto _ : state) {
-    sink.str({});
     KivLogProcessor processor;
     processor.setUmacMetadata(&images.umac);
     processor.setLmacMetadata(&images.lmac);
     processor.processFile(logPath);
   }
   std::cout.rdbuf(saved);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(log.size()));
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 100002);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * log.size()));
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kLogLines));
 }
-BENCHMARK(BM_ProcessStream)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProcessFile)
+    ->Arg(static_cast<int>(KivWorkloadMix::kDataHeavy))
+    ->Arg(static_cast<int>(KivWorkloadMix::kHostHeavy))
+    ->Unit(benchmark::kMillisecond);
+
+// Decoding one record, cycling over the records of a data-heavy log.
+void BM_RenderDataLog(benchmark::State& state) {
+  LoadedWorkload images;
+  const auto records = dataRecords();
+  KivDeviceDesc device("wlan0", 1, true, false);
+  device.compatible = true;
+  DiscardBuffer discard;
+  std::ostream out(&discard);
+  std::size_t next = 0;
+  for (auto _ : state) {
+    const auto& [record, prefix] = records[next];
+    device.renderDataLog(record, 1, prefix, images.images.data(), 2, out);
+    next = next + 1 == records.size() ? 0 : next + 1;
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  state.counters["statements"] = static_cast<double>([&] {
+    std::map<std::pair<uint32_t, uint32_t>, int> distinct;
+    for (const auto& [record, prefix] : records) {
+      distinct[{record.log_type >> 1, record.log_addr}] = 1;
+    }
+    return distinct.size();
+  }());
+}
+BENCHMARK(BM_RenderDataLog);
+
+// Expanding the format strings of the same records with their values.
+void BM_FormatterExpand(benchmark::State& state) {
+  std::map<std::pair<uint32_t, uint32_t>, const std::string*> formats;
+  for (const KivWorkload::Statement& statement : workload().statements()) {
+    formats[{statement.logType >> 1, statement.address}] = &statement.format;
+  }
+  struct Call {
+    const std::string* format;
+    uint32_t param0;
+    uint32_t param1;
+  };
+  std::vector<Call> calls;
+  for (const auto& [record, prefix] : dataRecords()) {
+    calls.push_back(
+        {formats.at({record.log_type >> 1, record.log_addr}), record.param0, record.param1});
+  }
+  std::string out;
+  std::size_t next = 0;
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    const Call& call = calls[next];
+    out.clear();
+    KivFormatter::expand(*call.format, call.param0, call.param1, out, kMaxLineLength);
+    benchmark::DoNotOptimize(out.data());
+    bytes += static_cast<int64_t>(out.size());
+    next = next + 1 == calls.size() ? 0 : next + 1;
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_FormatterExpand);
 
 }  // namespace
 

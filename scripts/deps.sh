@@ -3,6 +3,7 @@
 #   scripts/deps.sh demo   compiler, CMake and Ninja
 #   scripts/deps.sh test   the above plus GoogleTest/GoogleMock
 #   scripts/deps.sh ci     the above plus clang and its fuzzing runtime
+#   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time
 # As root it installs what is missing; otherwise it prints the one apt-get line to run.
 set -euo pipefail
 
@@ -11,7 +12,8 @@ case "${1:-demo}" in
   demo) ;;
   test) packages+=(libgtest-dev libgmock-dev) ;;
   ci) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev) ;;
-  *) echo "usage: $0 [demo|test|ci]" >&2; exit 2 ;;
+  bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev time) ;;
+  *) echo "usage: $0 [demo|test|ci|bench]" >&2; exit 2 ;;
 esac
 
 missing=()
