@@ -15,8 +15,8 @@
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
 #include "records/KivDeviceDesc.h"
-#include "support/KivFormatter.h"
 #include "records/KivLogData.h"
+#include "support/KivFormatter.h"
 #include "support/KivSampleFirmware.h"
 #include "support/KivTempDir.h"
 
@@ -74,11 +74,12 @@ std::vector<std::pair<KivLogData, std::string>> dataRecords() {
   std::istringstream log(workload().log(KivWorkloadMix::kDataHeavy, kRecordLines));
   KivLogProcessor parser;
   std::vector<std::pair<KivLogData, std::string>> records;
-  std::string prefix;
+  std::string_view prefix;
+  KivDeviceDesc* device = nullptr;
   for (std::string line; std::getline(log, line);) {
     if (line.find("[FW_ELF_VER]") == std::string::npos) {
-      if (auto record = parser.processDataLine(line, prefix)) {
-        records.emplace_back(*record, prefix);
+      if (const KivLogData* record = parser.processDataLine(line, prefix, device)) {
+        records.emplace_back(*record, std::string(prefix));
       }
     }
   }

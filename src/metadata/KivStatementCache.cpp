@@ -6,19 +6,16 @@
 namespace {
 
 constexpr std::size_t kFirstSlots = 256;
-// Room for the header rendering adds: a padded level and file name and a line number.
-constexpr std::size_t kHeaderTailBytes = 64;
 
 }  // namespace
 
-KivStatementCache::Statement& KivStatementCache::insert(
+const KivStatementCache::Statement& KivStatementCache::insert(
     uint32_t address, const std::array<unsigned char, kDescriptorSize>& descriptor,
-    std::string_view fileName, std::string_view format) {
-  Statement statement{
-      descriptor, std::string(fileName), std::string(format), KivFormat(format), {}};
+    std::string_view fileName, std::string_view format, std::string_view headerTail) {
+  Statement statement{KivFormat(headerTail, format), headerTail.size() + format.size(), descriptor,
+                      std::string(fileName), std::string(format)};
   const std::size_t bytes = sizeof(Statement) + statement.fileName.capacity() +
-                            statement.format.capacity() + statement.parsed.footprint() +
-                            kHeaderTailBytes;
+                            statement.format.capacity() + statement.line.footprint();
   if (statements_.size() >= kMaxStatements || bytes_ + bytes > kMaxBytes) {
     clear();
   }

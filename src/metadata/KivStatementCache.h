@@ -24,12 +24,14 @@ class KivStatementCache {
   static constexpr std::size_t kMaxBytes = 4 * 1024 * 1024;
 
   struct Statement {
+    // What decoding a record needs, first: rendering's fixed text for the statement, then the
+    // format, parsed as one; then the descriptor.
+    KivFormat line;
+    // The header tail and the format together, before expansion.
+    std::size_t lineSize;
     std::array<unsigned char, kDescriptorSize> descriptor;
     std::string fileName;
     std::string format;
-    KivFormat parsed;
-    // What rendering derives from the statement alone, kept for the next record.
-    std::string headerTail;
   };
 
   const Statement* find(uint32_t address) const {
@@ -44,10 +46,13 @@ class KivStatementCache {
     }
   }
 
-  // Keeps the statement at `address`, which must not be kept yet; the reference stays valid
-  // until the cache starts afresh.
-  Statement& insert(uint32_t address, const std::array<unsigned char, kDescriptorSize>& descriptor,
-                    std::string_view fileName, std::string_view format);
+  // Keeps the statement at `address`, which must not be kept yet, with `headerTail` (text taken
+  // as it stands) in front of its format; the reference stays valid until the cache starts
+  // afresh.
+  const Statement& insert(uint32_t address,
+                          const std::array<unsigned char, kDescriptorSize>& descriptor,
+                          std::string_view fileName, std::string_view format,
+                          std::string_view headerTail);
 
   std::size_t size() const { return statements_.size(); }
 

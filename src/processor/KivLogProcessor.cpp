@@ -18,8 +18,10 @@ const std::string kMainLogName = "HostAndFirmware.log";
 
 namespace {
 
-constexpr std::string_view kVersionMarker = "[FW_ELF_VER]";
-constexpr std::string_view kDataMarker = "[FW_LOG-R]";
+constexpr char kVersionMarkerText[] = "[FW_ELF_VER]";
+constexpr char kDataMarkerText[] = "[FW_LOG-R]";
+constexpr std::string_view kVersionMarker = kVersionMarkerText;
+constexpr std::string_view kDataMarker = kDataMarkerText;
 constexpr std::string_view kIdKey = "ID";
 
 // Where the markers of a line are: the first "[FW_ELF_VER]" and the first "[FW_LOG-R]". Both hold
@@ -29,6 +31,24 @@ struct Markers {
   std::size_t version = std::string_view::npos;
   std::size_t data = std::string_view::npos;
 };
+
+template <std::size_t N>
+bool startsWith(std::string_view text, const char (&marker)[N]) {
+  return text.size() >= N - 1 && std::memcmp(text.data(), marker, N - 1) == 0;
+}
+
+// Equality of two short texts without a library call.
+bool sameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) {
+      return false;
+    }
+  }
+  return true;
+}
 
 Markers findMarkers(std::string_view line) {
   constexpr std::size_t kW = 2;  // the offset of the 'W' in both markers
@@ -44,9 +64,9 @@ Markers findMarkers(std::string_view line) {
     }
     const auto at = static_cast<std::size_t>(w - begin) - kW;
     const std::string_view rest = line.substr(at);
-    if (found.version == std::string_view::npos && rest.starts_with(kVersionMarker)) {
+    if (found.version == std::string_view::npos && startsWith(rest, kVersionMarkerText)) {
       found.version = at;
-    } else if (found.data == std::string_view::npos && rest.starts_with(kDataMarker)) {
+    } else if (found.data == std::string_view::npos && startsWith(rest, kDataMarkerText)) {
       found.data = at;
     }
     ++w;
@@ -233,18 +253,20 @@ KivLogData* KivLogProcessor::readDataLine(std::string_view line, std::size_t mar
 }
 
 KivDeviceDesc* KivLogProcessor::findDevice(std::string_view deviceId) {
-  for (KivDeviceDesc* device : recentDevices_) {
-    if (device != nullptr && device->deviceId == deviceId) {
-      return device;
-    }
+  // Ids of one log mostly differ in length or in their last byte, so those pick the slot.
+  const std::size_t slot =
+      (deviceId.size() * 7 + (deviceId.empty() ? 0 : static_cast<unsigned char>(deviceId.back()))) %
+      recentDevices_.size();
+  KivDeviceDesc* recent = recentDevices_[slot];
+  if (recent != nullptr && sameText(recent->deviceId, deviceId)) {
+    return recent;
   }
   const auto entry = devices.find(deviceId);
   if (entry == devices.end()) {
     return nullptr;
   }
-  KivDeviceDesc* device = entry->second.get();
-  recentDevices_[nextRecent_++ % recentDevices_.size()] = device;
-  return device;
+  recentDevices_[slot] = entry->second.get();
+  return recentDevices_[slot];
 }
 
 KivDeviceDesc* KivLogProcessor::createUnversionedDevice(std::string_view deviceId) {

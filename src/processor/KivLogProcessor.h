@@ -90,8 +90,8 @@ class KivLogProcessor {
   // their cost does not grow with the number of devices a log names.
   std::vector<KivDeviceDesc*> loggingDevices_;
   KivLogData record_{"", ""};
-  // The devices last looked up, tried before the table: a log names few devices at a time.
-  std::array<KivDeviceDesc*, 8> recentDevices_{};
-  std::size_t nextRecent_ = 0;
+  // Devices last looked up, by a hash of their id, tried before the table: a log names few
+  // devices at a time.
+  std::array<KivDeviceDesc*, 16> recentDevices_{};
   std::string idScratch_;
 };

@@ -1,5 +1,6 @@
 #include "records/KivLogData.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -21,8 +22,8 @@ constexpr int digitValue(char c) {
   return 99;
 }
 
-// The value of each byte as a hex digit, 0xFF for a byte that is none.
-constexpr std::array<uint8_t, 256> kHexDigits = [] {
+// The value of each byte as a digit of base 16 or below, 0xFF for a byte that is none.
+constexpr std::array<uint8_t, 256> kDigitValues = [] {
   std::array<uint8_t, 256> table{};
   for (std::size_t c = 0; c < table.size(); ++c) {
     const int value = digitValue(static_cast<char>(c));
@@ -35,13 +36,23 @@ bool isSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// Reads the digits of `Base` at `p` into `value` (value * Base + digit for each).
+template <unsigned Base>
+void readDigits(const char*& p, const char* end, uint64_t& value) {
+  for (uint8_t digit; p != end && (digit = kDigitValues[static_cast<unsigned char>(*p)]) < Base;
+       ++p) {
+    value = value * Base + digit;
+  }
+}
+
 // The common form of a record's tokens: five plain numbers in brackets, "[1000][2][1a2b][7][8]",
-// decimal but for the hex address, short enough that they cannot saturate, followed by nothing
-// that could be another token. Gives the five values, or false for a line in any other form,
-// which then takes the general path (with the same result for every line this one accepts).
+// decimal but for the hex address, followed by nothing that could be another token. Gives the
+// five values, or false for a line in any other form, which then takes the general path (with
+// the same result for every line this one accepts).
 bool parsePlainTokens(std::string_view line, std::size_t position, uint32_t (&values)[5]) {
-  constexpr int kMaxDecimalDigits = 9;
-  constexpr int kMaxHexDigits = 8;
+  // Up to this many digits the value cannot overflow 64 bits; it saturates at 32.
+  constexpr long kMaxDecimalDigits = 19;
+  constexpr long kMaxHexDigits = 16;
   const char* p = line.data() + position;
   const char* const end = line.data() + line.size();
   for (int index = 0; index < 5; ++index) {
@@ -52,19 +63,14 @@ bool parsePlainTokens(std::string_view line, std::size_t position, uint32_t (&va
       return false;
     }
     const char* const digits = ++p;
-    uint32_t value = 0;
+    uint64_t value = 0;
     if (index == 2) {
-      for (uint8_t digit; p != end && (digit = kHexDigits[static_cast<unsigned char>(*p)]) < 16;
-           ++p) {
-        value = value * 16 + digit;
-      }
+      readDigits<16>(p, end, value);
       if (p - digits > kMaxHexDigits) {
         return false;
       }
     } else {
-      for (; p != end && *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + static_cast<uint32_t>(*p - '0');
-      }
+      readDigits<10>(p, end, value);
       if (p - digits > kMaxDecimalDigits) {
         return false;
       }
@@ -73,7 +79,7 @@ bool parsePlainTokens(std::string_view line, std::size_t position, uint32_t (&va
       return false;
     }
     ++p;
-    values[index] = value;
+    values[index] = static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX));
   }
   return std::memchr(p, '[', static_cast<std::size_t>(end - p)) == nullptr;
 }

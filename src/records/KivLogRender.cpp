@@ -83,10 +83,10 @@ class LineBuffer {
   std::size_t size_ = 0;
 };
 
-// The fixed part of a decoded line, taken literally:
-// "<prefix> <timestamp> FW_LOG [ID:<id>] [<type>:<level>] [<file name>:<line>]: "
+// The fixed part of a decoded line up to its statement's part, taken literally:
+// "<prefix> <timestamp> FW_LOG [ID:<id>] [<type>:". The header tail follows.
 void composeHeader(LineBuffer& out, std::string_view prefix, const KivLogData& record,
-                   const KivDeviceDesc& device, std::string_view tail) {
+                   const KivDeviceDesc& device) {
   out.resize(0);
   out.append(prefix);
   out.append(" ");
@@ -99,7 +99,6 @@ void composeHeader(LineBuffer& out, std::string_view prefix, const KivLogData& r
     out.append("] ");
   }
   out.append(kTypeColumns[std::min<uint32_t>(record.log_type, kTypeColumns.size() - 1)]);
-  out.append(tail);
 }
 
 }  // namespace
@@ -190,10 +189,8 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
       readFailed("format", formatStrOffset);
       return;
     }
-    KivStatementCache::Statement& added =
-        image.statements().insert(record.log_addr, metaBytes, fileName, format);
-    added.headerTail = headerTail(meta, added.fileName);
-    statement = &added;
+    statement = &image.statements().insert(record.log_addr, metaBytes, fileName, format,
+                                           headerTail(meta, fileName));
   } else if (tracing) {
     debugLog(kLogDebug, "         filenameOffset: 0x%X", filenameOffset);
     debugLog(kLogDebug, "         formatStrOffset: 0x%X", formatStrOffset);
@@ -214,17 +211,18 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
   }
 
   // The header goes in literally; only the firmware's format string is expanded, with the
-  // record's two values. Header and format together are cut to one line's length first; the
-  // parse made once serves whenever the whole format fits.
+  // record's two values. Header and format together are cut to one line's length first. The
+  // statement's own parse, header tail and format as one, serves whenever nothing is cut.
   static LineBuffer line;
-  composeHeader(line, prefix, record, *this, statement->headerTail);
-  const std::size_t room = kMaxLineLength - line.size();
-  bool mayHoldZero = statement->parsed.writesZero();
-  if (format.size() <= room) {
-    line.resize(statement->parsed.expand(record.param0, record.param1, line.data(), line.size(),
-                                         kMaxLineLength));
+  composeHeader(line, prefix, record, *this);
+  const KivFormat& statementLine = statement->line;
+  bool mayHoldZero = statementLine.writesZero();
+  if (line.size() + statement->lineSize <= kMaxLineLength) {
+    line.resize(statementLine.expand(record.param0, record.param1, line.data(), line.size(),
+                                     kMaxLineLength));
   } else {
-    const KivFormat cut(std::string_view(format).substr(0, room));
+    line.append(headerTail(meta, fileName));
+    const KivFormat cut(std::string_view(format).substr(0, kMaxLineLength - line.size()));
     line.resize(cut.expand(record.param0, record.param1, line.data(), line.size(), kMaxLineLength));
     mayHoldZero = cut.writesZero();
   }

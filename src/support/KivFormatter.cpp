@@ -248,18 +248,21 @@ void putInteger(Sink& sink, const Spec& c, uint32_t raw) {
 
 }  // namespace
 
-KivFormat::KivFormat(std::string_view format) {
+KivFormat::KivFormat(std::string_view literal, std::string_view format) {
+  std::vector<Piece> pieces;
+  std::string text;
+  addLiteral(pieces, text, literal);
   uint8_t used = 0;
   std::size_t pos = 0;
   while (pos < format.size()) {
     const std::size_t percent = format.find('%', pos);
     if (percent == std::string_view::npos) {
-      addLiteral(format.substr(pos));
+      addLiteral(pieces, text, format.substr(pos));
       break;
     }
-    addLiteral(format.substr(pos, percent - pos));
+    addLiteral(pieces, text, format.substr(pos, percent - pos));
     if (percent + 1 < format.size() && format[percent + 1] == '%') {
-      addLiteral("%");
+      addLiteral(pieces, text, "%");
       pos = percent + 2;
       continue;
     }
@@ -267,24 +270,20 @@ KivFormat::KivFormat(std::string_view format) {
     pos = c.end;
     const int needed = 1 + (c.widthStar ? 1 : 0) + (c.precisionStar ? 1 : 0);
     if (!c.expandable || used + needed > 2) {
-      addLiteral(format.substr(percent, c.end - percent));
+      addLiteral(pieces, text, format.substr(percent, c.end - percent));
       continue;
     }
     Piece piece;
-    piece.isConversion = true;
     piece.conversion = c.conversion;
-    piece.length = c.length == ParsedLength::kChar    ? Length::kChar
-                   : c.length == ParsedLength::kShort ? Length::kShort
-                   : c.length == ParsedLength::kLong  ? Length::kLong
-                                                      : Length::kNone;
-    piece.left = c.left;
-    piece.plus = c.plus;
-    piece.space = c.space;
-    piece.alternate = c.alternate;
-    piece.zero = c.zero;
-    piece.hasPrecision = c.hasPrecision;
-    piece.width = static_cast<int32_t>(c.width);
-    piece.precision = static_cast<int32_t>(c.precision);
+    piece.length = c.length == ParsedLength::kChar    ? 1
+                   : c.length == ParsedLength::kShort ? 2
+                   : c.length == ParsedLength::kLong  ? 3
+                                                      : 0;
+    piece.flags = static_cast<uint8_t>((c.left ? kLeft : 0) | (c.plus ? kPlus : 0) |
+                                       (c.space ? kSpace : 0) | (c.alternate ? kAlternate : 0) |
+                                       (c.zero ? kZero : 0) | (c.hasPrecision ? kHasPrecision : 0));
+    piece.offsetOrWidth = static_cast<uint32_t>(c.width);
+    piece.sizeOrPrecision = static_cast<uint32_t>(c.precision);
     if (c.widthStar) {
       piece.widthValue = used++;
     }
@@ -293,25 +292,32 @@ KivFormat::KivFormat(std::string_view format) {
     }
     piece.value = used++;
     writesZero_ = writesZero_ || c.conversion == 'c';
-    pieces_.push_back(piece);
+    pieces.push_back(piece);
   }
+  pieceCount_ = static_cast<uint32_t>(pieces.size());
+  textSize_ = static_cast<uint32_t>(text.size());
+  storage_ =
+      std::make_unique<Piece[]>(pieceCount_ + (textSize_ + sizeof(Piece) - 1) / sizeof(Piece));
+  std::copy(pieces.begin(), pieces.end(), storage_.get());
+  std::memcpy(storage_.get() + pieceCount_, text.data(), textSize_);
 }
 
-void KivFormat::addLiteral(std::string_view text) {
-  if (text.empty()) {
+void KivFormat::addLiteral(std::vector<Piece>& pieces, std::string& text,
+                           std::string_view literal) {
+  if (literal.empty()) {
     return;
   }
-  if (pieces_.empty() || pieces_.back().isConversion) {
+  if (pieces.empty() || pieces.back().conversion != 0) {
     Piece piece;
-    piece.literalBegin = static_cast<uint32_t>(literals_.size());
-    pieces_.push_back(piece);
+    piece.offsetOrWidth = static_cast<uint32_t>(text.size());
+    pieces.push_back(piece);
   }
-  literals_ += text;
-  pieces_.back().literalSize += static_cast<uint32_t>(text.size());
+  text += literal;
+  pieces.back().sizeOrPrecision += static_cast<uint32_t>(literal.size());
 }
 
 std::size_t KivFormat::footprint() const {
-  return sizeof *this + literals_.capacity() + pieces_.capacity() * sizeof(Piece);
+  return sizeof *this + pieceCount_ * sizeof(Piece) + textSize_;
 }
 
 void KivFormat::expand(uint32_t param0, uint32_t param1, std::string& out,
@@ -328,30 +334,33 @@ std::size_t KivFormat::expand(uint32_t param0, uint32_t param1, char* out, std::
                               std::size_t limit) const {
   Sink sink(out, size, limit);
   const uint32_t values[2] = {param0, param1};
-  for (const Piece& piece : pieces_) {
-    if (sink.full()) {
-      break;
-    }
-    if (!piece.isConversion) {
-      sink.put(std::string_view(literals_).substr(piece.literalBegin, piece.literalSize));
+  const Piece* const end = storage_.get() + pieceCount_;
+  for (const Piece* piece = storage_.get(); piece != end && !sink.full(); ++piece) {
+    if (piece->conversion == 0) {
+      sink.put(std::string_view(text() + piece->offsetOrWidth, piece->sizeOrPrecision));
       continue;
     }
-    Spec c{piece.conversion, static_cast<int>(piece.length),
-           piece.left,       piece.plus,
-           piece.space,      piece.alternate,
-           piece.zero,       piece.hasPrecision,
-           piece.width,      piece.precision};
-    if (piece.widthValue != kNoValue) {
-      const int64_t width = static_cast<int32_t>(values[piece.widthValue]);
+    Spec c{piece->conversion,
+           piece->length,
+           (piece->flags & kLeft) != 0,
+           (piece->flags & kPlus) != 0,
+           (piece->flags & kSpace) != 0,
+           (piece->flags & kAlternate) != 0,
+           (piece->flags & kZero) != 0,
+           (piece->flags & kHasPrecision) != 0,
+           static_cast<int32_t>(piece->offsetOrWidth),
+           static_cast<int32_t>(piece->sizeOrPrecision)};
+    if (piece->widthValue != kNoValue) {
+      const int64_t width = static_cast<int32_t>(values[piece->widthValue]);
       c.left = c.left || width < 0;
       c.width = width < 0 ? -width : width;
     }
-    if (piece.precisionValue != kNoValue) {
-      const int64_t precision = static_cast<int32_t>(values[piece.precisionValue]);
+    if (piece->precisionValue != kNoValue) {
+      const int64_t precision = static_cast<int32_t>(values[piece->precisionValue]);
       c.hasPrecision = precision >= 0;
       c.precision = std::max<int64_t>(precision, 0);
     }
-    const uint32_t value = values[piece.value];
+    const uint32_t value = values[piece->value];
     if (c.conversion == 'c') {
       // The flags other than '-' (the zero flag included) and the precision leave %c unchanged.
       putPadded(sink, c, 1, [&] { sink.repeat(static_cast<char>(value), 1); });

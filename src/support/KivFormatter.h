@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +19,11 @@
 class KivFormat {
  public:
   KivFormat() = default;
-  explicit KivFormat(std::string_view format);
+  explicit KivFormat(std::string_view format) : KivFormat({}, format) {}
+  // `literal` goes first, as it stands; then `format`, parsed.
+  KivFormat(std::string_view literal, std::string_view format);
+  KivFormat(KivFormat&&) noexcept = default;
+  KivFormat& operator=(KivFormat&&) noexcept = default;
 
   // Appends the expansion to `out`, never letting `out` grow beyond `limit` bytes. The result may
   // hold zero bytes (a "%c" of value 0); callers decide where the text ends.
@@ -33,33 +38,36 @@ class KivFormat {
   std::size_t footprint() const;
 
  private:
-  enum class Length : uint8_t { kNone, kChar, kShort, kLong };
   static constexpr uint8_t kNoValue = 0xFF;
-
-  // A literal run of `literals_`, or one conversion with the values it takes.
-  struct Piece {
-    uint32_t literalBegin = 0;
-    uint32_t literalSize = 0;
-    bool isConversion = false;
-    char conversion = 0;
-    Length length = Length::kNone;
-    bool left = false;
-    bool plus = false;
-    bool space = false;
-    bool alternate = false;
-    bool zero = false;
-    bool hasPrecision = false;
-    uint8_t widthValue = kNoValue;  // index of the value a '*' width takes
-    uint8_t precisionValue = kNoValue;
-    uint8_t value = 0;
-    int32_t width = 0;
-    int32_t precision = 0;
+  enum Flag : uint8_t {
+    kLeft = 1,
+    kPlus = 2,
+    kSpace = 4,
+    kAlternate = 8,
+    kZero = 16,
+    kHasPrecision = 32,
   };
 
-  void addLiteral(std::string_view text);
+  // A literal run of the text, or one conversion with the values it takes.
+  struct Piece {
+    char conversion = 0;  // 0 for a literal run
+    uint8_t flags = 0;
+    uint8_t length = 0;             // 0 none, 1 hh, 2 h, 3 l
+    uint8_t value = 0;              // index of the value the conversion writes
+    uint8_t widthValue = kNoValue;  // index of the value a '*' width takes
+    uint8_t precisionValue = kNoValue;
+    // A literal run's offset and size in the text; a conversion's width and precision as written.
+    uint32_t offsetOrWidth = 0;
+    uint32_t sizeOrPrecision = 0;
+  };
 
-  std::string literals_;
-  std::vector<Piece> pieces_;
+  void addLiteral(std::vector<Piece>& pieces, std::string& text, std::string_view literal);
+  const char* text() const { return reinterpret_cast<const char*>(storage_.get() + pieceCount_); }
+
+  // The pieces, then the text of the literal runs, in one block: expanding touches nothing else.
+  std::unique_ptr<Piece[]> storage_;
+  uint32_t pieceCount_ = 0;
+  uint32_t textSize_ = 0;
   bool writesZero_ = false;
 };
 
