@@ -42,8 +42,12 @@ bool KivDetokenizer::nextToken(std::string_view line, std::size_t& position, std
   const std::size_t start = position;
   const bool complete = readToken(line, position, token, scratch);
   if (!token.empty() && !key.empty()) {
-    const std::size_t colon = token.find(':');
-    if (colon == std::string_view::npos) {
+    // Tokens are short: a plain loop beats a library search here.
+    std::size_t colon = 0;
+    while (colon < token.size() && token[colon] != ':') {
+      ++colon;
+    }
+    if (colon == token.size()) {
       token = {};
       position = start;
     } else {

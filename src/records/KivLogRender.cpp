@@ -54,6 +54,11 @@ constexpr std::array<std::string_view, 5> kTypeColumns = {
     "[UMAC   :", "[UMAC_CR:", "[LMAC   :", "[LMAC_CR:", "[UNKNOWN:"};
 static_assert(kTypeColumns.size() == logTypeNames.size());
 
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // A decoded line being put together; whatever goes beyond kMaxLineLength characters is cut off.
 class LineBuffer {
  public:
@@ -65,12 +70,19 @@ class LineBuffer {
   // `value` right-aligned in 10 columns, as "%10u" writes it.
   void appendTimestamp(uint32_t value) {
     char digits[10];
+    std::memset(digits, ' ', sizeof digits);
     char* first = digits + sizeof digits;
-    do {
-      *--first = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value != 0);
-    std::memset(digits, ' ', static_cast<std::size_t>(first - digits));
+    while (value >= 100) {
+      first -= 2;
+      std::memcpy(first, kDigitPairs + 2 * (value % 100), 2);
+      value /= 100;
+    }
+    if (value >= 10) {
+      first -= 2;
+      std::memcpy(first, kDigitPairs + 2 * value, 2);
+    } else {
+      *--first = static_cast<char>('0' + value);
+    }
     append(std::string_view(digits, sizeof digits));
   }
 

@@ -176,6 +176,31 @@ void putPadded(Sink& sink, const Spec& c, uint64_t size, auto&& body) {
   }
 }
 
+// "%u", "%d", "%i", "%x" or "%X" without flags, width, precision or a length that changes the
+// value: the common conversion, written without the general machinery.
+void putPlain(Sink& sink, char conversion, uint32_t value) {
+  char buffer[12];
+  char* first = buffer + sizeof buffer;
+  if (conversion == 'x' || conversion == 'X') {
+    const char* digitSet = conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    do {
+      *--first = digitSet[value & 0xF];
+      value >>= 4;
+    } while (value != 0);
+  } else {
+    const bool negative = conversion != 'u' && static_cast<int32_t>(value) < 0;
+    uint32_t magnitude = negative ? 0u - value : value;
+    do {
+      *--first = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) {
+      *--first = '-';
+    }
+  }
+  sink.put(std::string_view(first, static_cast<std::size_t>(buffer + sizeof buffer - first)));
+}
+
 void putInteger(Sink& sink, const Spec& c, uint32_t raw) {
   bool negative = false;
   uint32_t magnitude = raw;
@@ -291,6 +316,10 @@ KivFormat::KivFormat(std::string_view literal, std::string_view format) {
       piece.precisionValue = used++;
     }
     piece.value = used++;
+    if (piece.flags == 0 && c.width == 0 && !c.widthStar && (piece.length == 0 || piece.length == 3) &&
+        std::string_view("udixX").find(c.conversion) != std::string_view::npos) {
+      piece.flags = kPlain;
+    }
     writesZero_ = writesZero_ || c.conversion == 'c';
     pieces.push_back(piece);
   }
@@ -338,6 +367,10 @@ std::size_t KivFormat::expand(uint32_t param0, uint32_t param1, char* out, std::
   for (const Piece* piece = storage_.get(); piece != end && !sink.full(); ++piece) {
     if (piece->conversion == 0) {
       sink.put(std::string_view(text() + piece->offsetOrWidth, piece->sizeOrPrecision));
+      continue;
+    }
+    if (piece->flags == kPlain) {
+      putPlain(sink, piece->conversion, values[piece->value]);
       continue;
     }
     Spec c{piece->conversion,

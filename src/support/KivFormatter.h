@@ -46,6 +46,7 @@ class KivFormat {
     kAlternate = 8,
     kZero = 16,
     kHasPrecision = 32,
+    kPlain = 64,  // alone: no flag, width, precision or length that changes the value
   };
 
   // A literal run of the text, or one conversion with the values it takes.
