@@ -208,7 +208,9 @@ void kivlog_log(uint32_t log_type, const kivlog_desc_t* desc, uint32_t param0, u
  * Defining KIVLOG_PRINTF before including the header turns every statement into a call of
  * kivlog_printf_prefix(log_type, level, file, line), which the program supplies, followed by
  * printf of the format with the uint32_t values: a host build of firmware code then prints its
- * logs itself (the sample checks kivlog's output against it).
+ * logs itself (the sample checks kivlog's output against it). Build it with -Wno-format, since
+ * the host's printf checker wants a long for "%lu", and with -m32 where formats use 'l', so that
+ * printf reads 32-bit longs as the target does.
  */
 #define KIVLOG(level, ...) KIVLOG_COUNT_(KIVLOG_CORE * 2u, level, __VA_ARGS__)
 #define KIVLOG_CR(level, ...) KIVLOG_COUNT_(KIVLOG_CORE * 2u + 1u, level, __VA_ARGS__)
@@ -220,15 +222,20 @@ void kivlog_log(uint32_t log_type, const kivlog_desc_t* desc, uint32_t param0, u
 #define KIVLOG_0_(type, level, format) KIVLOG_STATEMENT_(type, level, format, 0, 0u, 0u)
 #define KIVLOG_1_(type, level, format, a) KIVLOG_STATEMENT_(type, level, format, 1, a, 0u)
 #define KIVLOG_2_(type, level, format, a, b) KIVLOG_STATEMENT_(type, level, format, 2, a, b)
-#define KIVLOG_TOO_MANY_VALUES_(...) kivlog_statement_takes_at_most_two_values
+#define KIVLOG_TOO_MANY_VALUES_(...)                            \
+  do {                                                          \
+    typedef char kivlog_statement_takes_at_most_two_values[-1]; \
+  } while (0)
 
 #ifdef KIVLOG_PRINTF
 #include <stdio.h>
 #ifdef __cplusplus
-extern "C"
+extern "C" {
 #endif
-    void
-    kivlog_printf_prefix(uint32_t log_type, unsigned level, const char* file, unsigned line);
+void kivlog_printf_prefix(uint32_t log_type, unsigned level, const char* file, unsigned line);
+#ifdef __cplusplus
+}
+#endif
 #define KIVLOG_STATEMENT_(type, level, format, count, a, b)         \
   do {                                                              \
     KIVLOG_CHECK_FORMAT_(format, count);                            \
