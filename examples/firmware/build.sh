@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# Builds the two-core sample firmware with the kivlog kit, runs both cores under QEMU, turns their
+# captured records into a raw host log and decodes it with kivlog.
+#
+#   bash examples/firmware/build.sh          rewrites the committed results beside this script:
+#                                            the ELF files, raw.log and expected/
+#   bash examples/firmware/build.sh --check  does the same in a scratch folder and fails when the
+#                                            decoded text differs from the committed expected/
+#                                            (addresses may move between compiler versions)
+#
+# Both modes also check every decoded line against the C library's printf: the same firmware
+# sources, built for the host with KIVLOG_PRINTF, print what each statement should show.
+# As root it installs the cross toolchain, QEMU and the build tools when they are missing;
+# otherwise it prints the apt-get line to run.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "${here}/../.." && pwd)"
+mode="${1:-write}"
+case "${mode}" in
+  write | --check) ;;
+  *) echo "usage: $0 [--check]" >&2; exit 2 ;;
+esac
+
+packages=(gcc-arm-none-eabi binutils-arm-none-eabi qemu-system-arm gcc-multilib)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  else
+    echo "Missing packages. Install them with:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+bash "${root}/scripts/deps.sh" demo
+
+kivlog="${root}/build/release/kivlog"
+cmake -S "${root}" -B "${root}/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DKIVLOG_TESTS=OFF >/dev/null
+cmake --build "${root}/build/release" --target kivlog -j 2 >/dev/null
+
+work="${root}/build/firmware-sample"
+rm -rf "${work}"
+mkdir -p "${work}/obj" "${work}/run"
+
+# Sources are compiled from this folder with relative paths: __FILE__, and so the file names in
+# the images, are then the same on every machine.
+cd "${here}"
+kit="${root}/firmware"
+cflags=(-mcpu=cortex-m3 -mthumb -Os -std=c99 -ffreestanding -fno-common -ffunction-sections
+  -fdata-sections -Wall -Wextra -Werror -pedantic -I "${kit}/include" -I platform)
+ldflags=(-nostdlib -Wl,--gc-sections -L "${kit}" -T platform/mps2_an385.ld)
+platform_sources=(platform/mps2.c platform/clock.c)
+umac_sources=(umac/src/main.c umac/src/scan.c umac/src/connection/roaming_candidate_scoring.c)
+lmac_sources=(lmac/src/main.c lmac/src/rx.c lmac/src/phy/calibration/rx_gain_table.c)
+
+# build CORE NUMBER: compiles the core's sources once and links two images that differ only in
+# their signature: CORE-combined.elf for the file holding both cores, CORE.elf for a file per core.
+build() {
+  local core="$1" number="$2" sources objects=() s o
+  local upper="${core^^}"
+  if [ "${core}" = umac ]; then sources=("${umac_sources[@]}"); else sources=("${lmac_sources[@]}"); fi
+  for s in "${platform_sources[@]}" "${sources[@]}"; do
+    o="${work}/obj/${core}/${s%.c}.o"
+    mkdir -p "$(dirname "$o")"
+    arm-none-eabi-gcc "${cflags[@]}" -DKIVLOG_CORE="${number}" -I "${core}/src" -c "$s" -o "$o"
+    objects+=("$o")
+  done
+  for variant in combined single; do
+    local signature="KIVLOG_SIGNATURE_${upper}" elf="${work}/${core}-combined.elf"
+    if [ "${variant}" = single ]; then
+      signature=KIVLOG_SIGNATURE_SINGLE
+      elf="${work}/${core}.elf"
+    fi
+    arm-none-eabi-gcc "${cflags[@]}" -DKIVLOG_CORE="${number}" -I "${core}" \
+      -DSAMPLE_SIGNATURE="${signature}" -c platform/image.c -o "${work}/obj/${core}/image-${variant}.o"
+    arm-none-eabi-gcc "${cflags[@]}" "${objects[@]}" "${work}/obj/${core}/image-${variant}.o" \
+      "${ldflags[@]}" -lgcc -o "${elf}"
+  done
+}
+
+build umac 0
+build lmac 1
+
+# The file holding both images: the UMAC image with the LMAC's kivlog section appended as one
+# more (unloaded) section. Each core's block and everything its addresses point at stay
+# contiguous, each at its own address-to-offset distance, and each is found by its signature.
+arm-none-eabi-objcopy -O binary --only-section=.kivlog "${work}/lmac-combined.elf" \
+  "${work}/lmac-kivlog.bin"
+arm-none-eabi-objcopy --add-section .kivlog.lmac="${work}/lmac-kivlog.bin" \
+  --set-section-flags .kivlog.lmac=contents,readonly "${work}/umac-combined.elf" \
+  "${work}/kiv_log.elf"
+
+# Run each core until it ends itself through semihosting; its UART output is the capture.
+for core in umac lmac; do
+  if ! timeout 60 qemu-system-arm -M mps2-an385 -display none -monitor none -nodefaults \
+    -serial "file:${work}/${core}.cap" -semihosting-config enable=on,target=native \
+    -kernel "${work}/${core}.elf" 2>"${work}/${core}.qemu.txt"; then
+    cat "${work}/${core}.qemu.txt" >&2
+    echo "the ${core} firmware did not run to its end under QEMU" >&2
+    exit 1
+  fi
+done
+
+hostflags=(-std=c99 -Wall -Wextra -Werror -pedantic -O2 -I "${kit}/include" -I "${kit}/host")
+gcc "${hostflags[@]}" tools/make_raw_log.c "${kit}/host/kivlog_host.c" -o "${work}/make_raw_log"
+"${work}/make_raw_log" raw "${work}/umac.cap" "${work}/lmac.cap" >"${work}/raw.log"
+
+# The printf check: each core's records decoded alone must read exactly as the host's printf
+# prints the same statements with the same values. -m32 gives printf 32-bit int and long.
+for core in umac lmac; do
+  number=0
+  sources=("${umac_sources[@]}")
+  if [ "${core}" = lmac ]; then number=1; sources=("${lmac_sources[@]}"); fi
+  gcc -m32 -std=c99 -Wall -Wextra -Werror -Wno-format -O2 -I "${kit}/include" -I platform \
+    -I "${core}/src" -DKIVLOG_PRINTF -DKIVLOG_CORE="${number}" platform/clock.c \
+    platform/host_printf.c "${sources[@]}" -o "${work}/${core}-printf"
+  "${work}/${core}-printf" >"${work}/${core}.printf.txt"
+  "${work}/make_raw_log" records "${work}/${core}.cap" >"${work}/${core}.records.log"
+  for files in "-f kiv_log.elf" "-u umac.elf -l lmac.elf"; do
+    # shellcheck disable=SC2086
+    (cd "${work}" && "${kivlog}" ${files} -i "${core}.records.log") >"${work}/${core}.decoded.txt" \
+      2>/dev/null
+    if ! cmp -s "${work}/${core}.printf.txt" "${work}/${core}.decoded.txt"; then
+      echo "kivlog's decoding of the ${core} records (${files}) differs from printf:" >&2
+      diff "${work}/${core}.printf.txt" "${work}/${core}.decoded.txt" >&2 || true
+      exit 1
+    fi
+  done
+  echo "${core}: $(wc -l <"${work}/${core}.records.log") records decode exactly as printf prints them"
+done
+
+# The decoded sample: every combination of the two file forms, a folder or not, strict or not.
+runs=(combined "-f kiv_log.elf" combined-strict "-s -f kiv_log.elf"
+  combined-folder "-f kiv_log.elf -o out" combined-strict-folder "-s -f kiv_log.elf -o out"
+  legacy "-u umac.elf -l lmac.elf" legacy-strict "-s -u umac.elf -l lmac.elf"
+  legacy-folder "-u umac.elf -l lmac.elf -o out"
+  legacy-strict-folder "-s -u umac.elf -l lmac.elf -o out")
+cp "${work}/umac.elf" "${work}/lmac.elf" "${work}/kiv_log.elf" "${work}/raw.log" "${work}/run/"
+expected="${work}/expected"
+for ((i = 0; i < ${#runs[@]}; i += 2)); do
+  name="${runs[i]}"
+  rm -rf "${work}/run/out"
+  mkdir -p "${work}/run/out" "${expected}/${name}"
+  # shellcheck disable=SC2086
+  (cd "${work}/run" && "${kivlog}" -r ${runs[i + 1]} -i raw.log) \
+    >"${expected}/${name}/stdout.txt" 2>"${expected}/${name}/stderr.txt"
+  if [ -n "$(ls -A "${work}/run/out")" ]; then
+    cp -r "${work}/run/out" "${expected}/${name}/out"
+  fi
+done
+if grep -l '\[ERR\]' -r "${expected}" >&2; then
+  echo "the sample decodes with errors" >&2
+  exit 1
+fi
+
+# Addresses, sizes and data offsets depend on the compiler; the decoded text does not.
+without_addresses() {
+  grep -v -e 'Data Offset=' "$1"
+}
+
+if [ "${mode}" = --check ]; then
+  status=0
+  while IFS= read -r file; do
+    relative="${file#"${here}/expected/"}"
+    if ! diff <(without_addresses "${file}") <(without_addresses "${expected}/${relative}") >&2; then
+      echo "decoded text changed: expected/${relative}" >&2
+      status=1
+    fi
+  done < <(find "${here}/expected" -type f | sort)
+  if [ "$(cd "${here}/expected" && find . -type f | sort)" != "$(cd "${expected}" && find . -type f | sort)" ]; then
+    echo "the set of decoded files changed" >&2
+    status=1
+  fi
+  [ "${status}" -eq 0 ] && echo "firmware sample: rebuilt, rerun and decoded to the committed text"
+  exit "${status}"
+fi
+
+cp "${work}/kiv_log.elf" "${work}/umac.elf" "${work}/lmac.elf" "${work}/raw.log" "${here}/"
+rm -rf "${here}/expected"
+cp -r "${expected}" "${here}/expected"
+echo "firmware sample written to ${here#"${root}/"}:"
+ls -l "${here}"/*.elf "${here}/raw.log" | awk '{print "  " $5 " bytes  " $NF}' | sed "s|${here}/||"

@@ -1,0 +1,236 @@
+// The firmware kit: the records its header lays out are the ones the tool reads, its statements
+// reach the transport, its host helpers write the lines the tool parses, and its compile-time
+// check accepts exactly the formats the tool expands.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "firmware/KivlogKitC.h"
+#include "kivlog_host.h"
+#include "metadata/KivLogMetadata.h"
+#include "records/KivLogMeta.h"
+#include "support/KivProcess.h"
+#include "support/KivTempDir.h"
+
+namespace {
+
+template <typename T>
+std::string bytesOf(const T& object) {
+  return std::string(reinterpret_cast<const char*>(&object), sizeof object);
+}
+
+TEST(KivlogKit, CAndCxxLayOutTheRecordsAlike) {
+  const std::vector<size_t> cxx = {
+      sizeof(kivlog_desc_t),
+      offsetof(kivlog_desc_t, pFormattedString),
+      offsetof(kivlog_desc_t, module),
+      offsetof(kivlog_desc_t, line),
+      offsetof(kivlog_desc_t, pFileName),
+      offsetof(kivlog_desc_t, level),
+      offsetof(kivlog_desc_t, reserved),
+      sizeof(kivlog_signature_t),
+      offsetof(kivlog_signature_t, baseAddress),
+      offsetof(kivlog_signature_t, versionAddress),
+      sizeof(kivlog_version_t),
+      offsetof(kivlog_version_t, field2),
+      offsetof(kivlog_version_t, field3),
+      offsetof(kivlog_version_t, field4),
+      offsetof(kivlog_version_t, field5),
+      offsetof(kivlog_version_t, field6),
+      sizeof(kivlog_record_t),
+  };
+  const std::vector<size_t> c(kivlogKitCLayout, kivlogKitCLayout + kivlogKitCLayoutCount);
+  EXPECT_EQ(c, cxx);
+  EXPECT_EQ(
+      cxx, (std::vector<size_t>{16, 0, 4, 6, 8, 12, 14, 143, 16, 20, 111, 15, 31, 63, 79, 95, 20}));
+}
+
+TEST(KivlogKit, DescriptorBytesDecodeAsTheToolReadsThem) {
+  kivlog_desc_t desc{};
+  desc.pFormattedString = 0x12345678u;
+  desc.module = 0xBEEF;
+  desc.line = 65535;
+  desc.pFileName = 0x9ABCDEF0u;
+  desc.level = KIVLOG_ALWAYS;
+  desc.reserved = 0xFFFF;
+  std::array<unsigned char, LogMeta::kSize> bytes{};
+  ASSERT_EQ(sizeof desc, bytes.size());
+  std::memcpy(bytes.data(), &desc, sizeof desc);
+  const LogMeta meta = LogMeta::fromBytes(bytes);
+  EXPECT_EQ(meta.pFormattedString, 0x12345678u);
+  EXPECT_EQ(meta.module, 0xBEEF);
+  EXPECT_EQ(meta.line, 65535);
+  EXPECT_EQ(meta.pFileName, 0x9ABCDEF0u);
+  EXPECT_EQ(meta.level, 7);
+}
+
+// The image that KivlogKitC.c defines, placed in a file at firmware address 0x8000 as a linker
+// would place it (on the host the kit leaves the addresses to the test), loads in the tool with
+// the version record it was given.
+TEST(KivlogKit, ImageDefinedInCLoadsInTheTool) {
+  kivlog_signature_t block = kivlog_signature;
+  EXPECT_EQ(std::string(block.pattern, 16), std::string("FAST_LOG_UMAC__\0", 16));
+  EXPECT_EQ(bytesOf(block.reserved), std::string(sizeof block.reserved, '\0'));
+  block.baseAddress = 0x8000;
+  block.versionAddress = 0x8000 + sizeof block;
+  KivTempDir dir;
+  const std::string path =
+      dir.write("image.elf", std::string(100, 'x') + bytesOf(block) + bytesOf(kivlog_version));
+  KivLogMetadata image;
+  ASSERT_TRUE(image.load(path, "FAST_LOG_UMAC__"));
+  EXPECT_EQ(image.dataOffset(), 100u);
+  EXPECT_EQ(image.baseAddress(), 0x8000u);
+  EXPECT_EQ(image.elfVersion().text(),
+            "KIV-UMAC.4.4.0.0031 sample build release full16charsfield x");
+  EXPECT_EQ(bytesOf(image.elfVersion()), bytesOf(kivlog_version));
+}
+
+TEST(KivlogKit, StatementHandsItsRecordToTheTransport) {
+  kivlogKitNow = 123456;
+  kivlogKitLogFromC(7, 0xFFFFFFFFu);
+  EXPECT_EQ(kivlogKitLastRecord.timestamp, 123456u);
+  EXPECT_EQ(kivlogKitLastRecord.log_type, KIVLOG_TYPE_UMAC_CR);
+  EXPECT_EQ(kivlogKitLastRecord.param0, 7u);
+  EXPECT_EQ(kivlogKitLastRecord.param1, 0xFFFFFFFFu);
+}
+
+TEST(KivlogHost, DataLines) {
+  struct Row {
+    const char* id;
+    kivlog_record_t record;
+    int result;
+    std::string line;
+  };
+  const Row rows[] = {
+      {"wlan0", {1000, 0, 0x88019c, 1, 0}, 43, "[FW_LOG-R][ID:wlan0][1000][0][88019c][1][0]"},
+      {nullptr,
+       {4294967295u, 3, 0xFFFFFFFFu, 4294967295u, 0},
+       50,
+       "[FW_LOG-R][4294967295][3][ffffffff][4294967295][0]"},
+      {"", {0, 2, 0, 0, 0}, 25, "[FW_LOG-R][0][2][0][0][0]"},
+      {"a]b", {0, 0, 0, 0, 0}, -1, ""},
+      {"a[b", {0, 0, 0, 0, 0}, -1, ""},
+  };
+  for (const Row& row : rows) {
+    char out[128];
+    EXPECT_EQ(kivlog_host_data_line(out, sizeof out, row.id, &row.record), row.result) << row.line;
+    EXPECT_EQ(std::string(out), row.line);
+  }
+}
+
+TEST(KivlogHost, DataLineLongerThanTheBufferIsCutLikeSnprintf) {
+  const kivlog_record_t record = {1000, 0, 0x88019c, 1, 0};
+  char out[12];
+  EXPECT_EQ(kivlog_host_data_line(out, sizeof out, "wlan0", &record), 43);
+  EXPECT_EQ(std::string(out), "[FW_LOG-R][");
+  EXPECT_EQ(kivlog_host_data_line(nullptr, 0, "wlan0", &record), 43);
+}
+
+TEST(KivlogHost, VersionLineCarriesEveryFieldUpToItsZeroOrWidth) {
+  kivlog_version_t lmac{};
+  std::memcpy(lmac.field1, "LMAC-FW-7.2.015", 15);  // fills its field: no zero byte
+  std::memcpy(lmac.field3, "Mar 20 2026 14:03:40", 20);
+  char out[512];
+  const std::string expected =
+      "[FW_ELF_VER][ID:wlan1][UMAC][KIV-UMAC][4.4.0.0031][sample build][release]"
+      "[full16charsfield][x][LMAC][LMAC-FW-7.2.015][][Mar 20 2026 14:03:40][][][]";
+  EXPECT_EQ(kivlog_host_version_line(out, sizeof out, "wlan1", &kivlog_version, &lmac),
+            static_cast<int>(expected.size()));
+  EXPECT_EQ(std::string(out), expected);
+
+  std::memcpy(lmac.field2, "4.3]", 4);
+  EXPECT_EQ(kivlog_host_version_line(out, sizeof out, "wlan1", &kivlog_version, &lmac), -1);
+  EXPECT_EQ(std::string(out), "");
+}
+
+// Compiles one statement with a compiler; the check is a compile error, so a compiler run per row.
+struct Compiler {
+  std::string name;
+  std::string path;
+  std::vector<std::string> flags;
+};
+
+std::vector<Compiler> compilers() {
+  std::vector<Compiler> found;
+  const std::vector<std::string> warnings = {"-Wall", "-Wextra", "-Werror", "-pedantic",
+                                             "-fsyntax-only"};
+  auto add = [&](std::string name, std::string path, std::vector<std::string> flags) {
+    if (access(path.c_str(), X_OK) == 0) {
+      flags.insert(flags.end(), warnings.begin(), warnings.end());
+      found.push_back({std::move(name), std::move(path), std::move(flags)});
+    }
+  };
+#ifdef KIVLOG_HOST_GCC
+  add("host C", KIVLOG_HOST_GCC, {"-x", "c", "-std=c99"});
+#endif
+  add("host C++", KIVLOG_HOST_CXX, {"-x", "c++", "-std=c++17"});
+  add("cross C", "/usr/bin/arm-none-eabi-gcc", {"-x", "c", "-std=c99", "-mcpu=cortex-m3"});
+  add("cross C++", "/usr/bin/arm-none-eabi-g++", {"-x", "c++", "-std=c++14", "-mcpu=cortex-m3"});
+  return found;
+}
+
+TEST(KivlogKit, FormatCheckAcceptsExactlyWhatTheToolExpands) {
+  struct Row {
+    const char* statement;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {R"(KIVLOG(KIVLOG_INFO1, "no conversion\n"))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%d %i", a, b))", true},
+      {R"(KIVLOG_CR(KIVLOG_INFO1, "%u|%o|", a, b))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%x%X", a, b))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%c", a))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%-+ #05d", a))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%08.3x|%.0u", a, b))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%*d", a, b))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%-.*u", a, b))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%hd %hhu", a, b))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%ld %lX", a, b))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "100%% %u%%", a))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%%%%%%%%%% %d", a))", true},
+      {R"(KIVLOG(KIVLOG_INFO1, "%s", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%p", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%n", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%f", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%5.2e", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%g", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%a", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%lld", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%jd", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%zu", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%td", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%Ld", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%qd", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%lc", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%5%", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "value %", a))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%u %u %u", a, b))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%*.*d", a, b))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%u", a, b))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%u"))", false},
+      {R"(KIVLOG(KIVLOG_INFO1, "%u%u%u", a, b, a))", false},
+  };
+  const std::vector<Compiler> found = compilers();
+  KivTempDir dir;
+  for (const Compiler& compiler : found) {
+    for (const Row& row : rows) {
+      const std::string source =
+          dir.write("statement.c",
+                    std::string("#include \"kivlog/kivlog.h\"\n"
+                                "void f(uint32_t a, uint32_t b);\n"
+                                "void f(uint32_t a, uint32_t b) {\n  (void)a;\n  (void)b;\n  ") +
+                        row.statement + ";\n}\n");
+      std::vector<std::string> args = compiler.flags;
+      args.insert(args.end(), {"-I", std::string(KIVLOG_SOURCE_DIR) + "/firmware/include", source});
+      const KivRunResult run = runKivlog({.args = args, .binary = compiler.path});
+      EXPECT_EQ(run.status == 0, row.accepted) << compiler.name << ": " << row.statement << "\n"
+                                               << run.err;
+    }
+  }
+}
+
+}  // namespace
