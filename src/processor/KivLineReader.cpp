@@ -7,7 +7,9 @@
 
 namespace {
 
-constexpr std::size_t kBufferSize = 64 * 1024;
+// Input is read in chunks this large; outputs are flushed before each read, so a large chunk
+// also means few writes. A pipe delivers what it holds, however large the buffer.
+constexpr std::size_t kBufferSize = 1024 * 1024;
 
 }  // namespace
 

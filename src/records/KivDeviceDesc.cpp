@@ -97,7 +97,7 @@ void KivDeviceDesc::openPersonalLog(const std::string& folder) {
     return;
   }
   const std::string path = folder + "/" + personalLogName(deviceId);
-  personalLog = KivOutput::create(path, KivOutput::kSmallCapacity);
+  personalLog = KivOutput::create(path, KivOutput::Size::kSmall);
   if (personalLog) {
     debugLog(kLogDebug, "Using personal log %s", path.c_str());
   } else {

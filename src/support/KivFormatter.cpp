@@ -316,7 +316,8 @@ KivFormat::KivFormat(std::string_view literal, std::string_view format) {
       piece.precisionValue = used++;
     }
     piece.value = used++;
-    if (piece.flags == 0 && c.width == 0 && !c.widthStar && (piece.length == 0 || piece.length == 3) &&
+    if (piece.flags == 0 && c.width == 0 && !c.widthStar &&
+        (piece.length == 0 || piece.length == 3) &&
         std::string_view("udixX").find(c.conversion) != std::string_view::npos) {
       piece.flags = kPlain;
     }

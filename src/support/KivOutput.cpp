@@ -21,24 +21,24 @@ std::size_t smallAllocated = 0;
 
 }  // namespace
 
-KivOutput::KivOutput(int fd, std::string name, std::size_t capacity)
-    : KivOutput(fd, false, std::move(name), capacity) {}
+KivOutput::KivOutput(int fd, std::string name, Size size)
+    : KivOutput(fd, false, std::move(name), size) {}
 
-KivOutput::KivOutput(int fd, bool owned, std::string name, std::size_t capacity)
+KivOutput::KivOutput(int fd, bool owned, std::string name, Size size)
     : fd_(fd),
       owned_(owned),
       name_(std::move(name)),
-      capacity_(std::max<std::size_t>(capacity, 1)) {
+      capacity_(size == Size::kSmall ? kSmallCapacity : kMainCapacity) {
   setBuffer(small() ? nullptr : std::make_unique_for_overwrite<char[]>(capacity_),
             small() ? 0 : capacity_, 0);
 }
 
-std::unique_ptr<KivOutput> KivOutput::create(const std::string& path, std::size_t capacity) {
+std::unique_ptr<KivOutput> KivOutput::create(const std::string& path, Size size) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
     return nullptr;
   }
-  return std::unique_ptr<KivOutput>(new KivOutput(fd, true, path, capacity));
+  return std::unique_ptr<KivOutput>(new KivOutput(fd, true, path, size));
 }
 
 KivOutput::~KivOutput() {
@@ -70,7 +70,8 @@ bool KivOutput::flush() {
     writeOut(pbase(), used);
     setp(pbase(), epptr());
   }
-  if (small() && buffer_) {
+  // Buffers go back only when small outputs together hold much: a few devices keep theirs.
+  if (small() && buffer_ && smallAllocated > kSmallBudget / 2) {
     smallAllocated -= bufferSize_;
     setBuffer(nullptr, 0, 0);
   }

@@ -13,25 +13,27 @@
 // It is also a stream buffer: an std::ostream built on it (or std::cout with it as its buffer)
 // writes into the same buffer, so text written either way keeps its order.
 //
-// A small output (a device's personal log) holds no buffer while it is idle: its buffer grows as
-// text arrives, up to its capacity, and is released when flushed. All small outputs together hold
-// at most kSmallBudget bytes of buffer; beyond that an output writes out its text before it takes
-// more, so a log that names thousands of devices does not multiply the memory the tool needs.
+// A small output (a device's personal log) holds no buffer until text arrives: its buffer grows
+// up to its capacity. All small outputs together hold at most kSmallBudget bytes of buffer; beyond
+// that an output writes out its text before it takes more, and above half the budget buffers are
+// released when flushed, so a log that names thousands of devices does not multiply the memory
+// the tool needs.
 //
 // A failed write (no space left, an I/O error, a reader that has gone) is remembered with its
 // reason; the output then drops everything written to it, and the process-wide failure hook, if
 // one is set, hears of it once.
 class KivOutput : public std::streambuf {
  public:
-  static constexpr std::size_t kMainCapacity = 64 * 1024;
-  static constexpr std::size_t kSmallCapacity = 16 * 1024;
+  static constexpr std::size_t kMainCapacity = 256 * 1024;
+  static constexpr std::size_t kSmallCapacity = 64 * 1024;
   static constexpr std::size_t kSmallBudget = 4 * 1024 * 1024;
 
+  enum class Size { kMain, kSmall };
+
   // Writes to `fd`, which it does not own. `name` names the output in a failure message.
-  KivOutput(int fd, std::string name, std::size_t capacity = kMainCapacity);
+  KivOutput(int fd, std::string name, Size size = Size::kMain);
   // Creates or truncates the file at `path`; null when it cannot be opened (errno tells why).
-  static std::unique_ptr<KivOutput> create(const std::string& path,
-                                           std::size_t capacity = kMainCapacity);
+  static std::unique_ptr<KivOutput> create(const std::string& path, Size size = Size::kMain);
   // Flushes, and closes the file when it owns it.
   ~KivOutput() override;
   KivOutput(const KivOutput&) = delete;
@@ -81,9 +83,9 @@ class KivOutput : public std::streambuf {
   int sync() override;
 
  private:
-  KivOutput(int fd, bool owned, std::string name, std::size_t capacity);
+  KivOutput(int fd, bool owned, std::string name, Size size);
 
-  bool small() const { return capacity_ < kMainCapacity; }
+  bool small() const { return capacity_ == kSmallCapacity; }
   void writeSlow(std::string_view text);
   // Makes room for `wanted` more bytes, by growing the buffer or by writing it out.
   void makeRoom(std::size_t wanted);
