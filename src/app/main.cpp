@@ -1,6 +1,7 @@
 // kivlog: decodes the firmware log records of a raw host log against the firmware images.
 #include <unistd.h>
 
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "processor/KivLogProcessor.h"
 #include "support/KivDebugLog.h"
 #include "support/KivOutput.h"
+#include "support/KivStderr.h"
 
 namespace {
 
@@ -27,15 +29,23 @@ void printUsingBlock(const KivOptions& options) {
 }
 
 int commandLineError(const std::string& message, const std::string& program) {
-  std::cerr << message << '\n';
-  std::cerr.flush();
+  writeToStderr(message + '\n');
   printUsage(std::cout, program);
   std::cout.flush();
   return 1;
 }
 
+// The program name, for messages written while outputs are being flushed.
+std::string programName;
+
+// A write that failed is said once per output; the run goes on and ends with status 1.
+void reportFailedWrite(const KivOutput& output) {
+  writeToStderr(programName + ": cannot write " + output.name() + ": " +
+                std::strerror(output.error()) + '\n');
+}
+
 int run(int argc, char** argv) {
-  const std::string program = programNameFrom(argc > 0 ? argv[0] : "kivlog");
+  const std::string& program = programName;
   KivLogMetadata umac;
   KivLogMetadata lmac;
   KivLogProcessor processor;
@@ -85,12 +95,20 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  programName = programNameFrom(argc > 0 ? argv[0] : "kivlog");
   // Standard output goes through the tool's own buffer: the decoded log, the diagnostics and the
   // report share it, in the order they are written.
   KivOutput standardOutput(STDOUT_FILENO, "standard output");
   std::streambuf* const original = std::cout.rdbuf(&standardOutput);
-  const int status = run(argc, argv);
+  KivOutput::setFailureHook(reportFailedWrite);
+  setStderrPrelude([] { std::cout.flush(); });
+  int status = run(argc, argv);
   std::cout.flush();
+  if (KivOutput::failureCount() > 0) {
+    status = 1;
+  }
+  setStderrPrelude(nullptr);
+  KivOutput::setFailureHook(nullptr);
   std::cout.rdbuf(original);
   return status;
 }

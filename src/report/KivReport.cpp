@@ -6,6 +6,7 @@
 #include "processor/KivLogProcessor.h"
 #include "records/KivDeviceDesc.h"
 #include "records/KivLogMeta.h"
+#include "support/KivStderr.h"
 
 namespace {
 
@@ -17,8 +18,7 @@ void warn(std::ostream& stream, bool full, const std::string& text) {
   }
   stream.flush();
   std::cout.flush();
-  std::cerr << text << '\n';
-  std::cerr.flush();
+  writeToStderr(text + '\n');
 }
 
 }  // namespace

@@ -260,4 +260,44 @@ TEST_F(KivLogRenderTest, DecodedLineIsCutTo4095CharactersAndEndsAtAZeroByte) {
   }
 }
 
+// Each image keeps the statements it has decoded: by image and address, parsed once for any
+// values, and never after a read that failed.
+TEST_F(KivLogRenderTest, DecodedStatementsAreKeptPerImageAndFailedReadsAreMadeAgain) {
+  KivImageBuilder image;
+  const auto u = image.mac(kUmacSignature, 0x100, 0x1000, 0x1200);
+  const auto l = image.mac(kLmacSignature, 0x2000, 0x1000, 0x1200);
+  u.version(umacVersion());
+  l.version(lmacVersion());
+  u.logStatement(0x1400, "u=%u\n", "u.c", 1, 3);
+  l.logStatement(0x1400, "l=%x\n", "l.c", 2, 3);
+  const uint32_t format = u.placeString("f\n");
+  u.descriptor(0x1500, {.format = format, .line = 3, .file = u.place("no end")});
+  load(image);
+  setDebugLevel(kLogDebug);
+  auto device = compatibleDevice("d");
+  const auto decode = [&](uint32_t logType, uint32_t address, uint32_t value) {
+    return render(*device, makeRecord("d", 1, logType, address, value, 0), "");
+  };
+  // `type` padded to its column, as "UMAC   ".
+  const auto decodedLine = [](const char* type, const char* file, int line, std::string text) {
+    return "          1 FW_LOG [ID:d] [" + std::string(type) + ":INFO1  ] [" + file +
+           "                           :    " + std::to_string(line) + "]: " + text + "\n";
+  };
+
+  const Rendered first = decode(0, 0x1400, 10);
+  const Rendered again = decode(0, 0x1400, 10);
+  EXPECT_EQ(again.output, first.output);
+  EXPECT_EQ(again.diagnostics, first.diagnostics);
+  EXPECT_EQ(first.output, decodedLine("UMAC   ", "u.c", 1, "u=10"));
+  EXPECT_EQ(decode(1, 0x1400, 11).output, decodedLine("UMAC_CR", "u.c", 1, "u=11"));
+  EXPECT_EQ(decode(2, 0x1400, 255).output, decodedLine("LMAC   ", "l.c", 2, "l=ff"));
+  EXPECT_EQ(decode(3, 0x1400, 16).output, decodedLine("LMAC_CR", "l.c", 2, "l=10"));
+
+  const Rendered failed = decode(0, 0x1500, 1);
+  EXPECT_EQ(decode(0, 0x1500, 1).diagnostics, failed.diagnostics);
+  EXPECT_NE(failed.diagnostics.find("[ERR] Seeking filename failed"), std::string::npos);
+  EXPECT_EQ(device->errors, 2u);
+  EXPECT_EQ(device->processed, 5u);
+}
+
 }  // namespace

@@ -112,6 +112,13 @@ KivRunResult runKivlog(const KivRunOptions& options) {
   makePipe(in);
   makePipe(out);
   makePipe(err);
+  if (options.outputFile) {
+    const int file = open(options.outputFile->c_str(), O_WRONLY | O_CLOEXEC);
+    if (file < 0 || dup3(file, out[1], O_CLOEXEC) < 0) {
+      throw std::runtime_error(*options.outputFile + ": " + std::strerror(errno));
+    }
+    close(file);
+  }
   pid_t pid = -1;
   try {
     pid = spawn(options, in[0], out[1], err[1]);

@@ -22,6 +22,8 @@ struct KivRunOptions {
   std::optional<std::string> argv0;
   // The program to run; by default the kivlog binary of this build.
   std::optional<std::string> binary;
+  // A file the child's standard output goes to (such as /dev/full) instead of the result's `out`.
+  std::optional<std::string> outputFile;
   // A child still running after this long is killed (its status is then 128 + SIGKILL).
   std::chrono::milliseconds timeout{60000};
 };
