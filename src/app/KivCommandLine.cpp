@@ -71,6 +71,10 @@ KivCommandLine parseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "-sig_lmac") {
       lmacSigGiven = true;
       pendingValue = &o.lmacSignature;
+    } else if (arg == "-F") {
+      pendingOptional = &o.libraryFolder;
+    } else if (arg == "-j") {
+      o.json = true;
     } else {
       unrecognised = true;
       break;
@@ -94,6 +98,8 @@ KivCommandLine parseCommandLine(const std::vector<std::string>& args) {
     result.outcome = KivParseOutcome::kConflict;
     return result;
   }
+  o.libraryUmacSignature = o.umacSignature;
+  o.libraryLmacSignature = o.lmacSignature;
   if (o.legacyMode) {
     if (!umacSigGiven) {
       o.umacSignature = kLegacySignature;

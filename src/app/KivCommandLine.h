@@ -17,6 +17,12 @@ struct KivOptions {
   std::string combinedPath = "kiv_log.elf";
   std::string umacSignature = "FAST_LOG_UMAC__";
   std::string lmacSignature = "FAST_LOG_LMAC__";
+  // A folder of firmware builds, each searched as a combined file: with the signatures given on
+  // the command line, else the combined defaults, also in legacy mode.
+  std::optional<std::string> libraryFolder;
+  std::string libraryUmacSignature = "FAST_LOG_UMAC__";
+  std::string libraryLmacSignature = "FAST_LOG_LMAC__";
+  bool json = false;
   bool legacyMode = false;
   bool combinedGiven = false;
   int debugLevel = 0;

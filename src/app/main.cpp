@@ -3,11 +3,13 @@
 
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/KivCommandLine.h"
 #include "app/KivUsage.h"
+#include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
 #include "support/KivDebugLog.h"
@@ -16,13 +18,17 @@
 
 namespace {
 
-void printUsingBlock(const KivOptions& options) {
+void printUsingBlock(const KivOptions& options, KivFirmwareLibrary* library) {
   std::cout << "\n\nUsing:\n";
   if (options.legacyMode) {
     std::cout << "  LMAC ELF " << options.lmacPath << '\n'
               << "  UMAC ELF " << options.umacPath << '\n';
   } else {
     std::cout << "  KIV_LOG ELF " << options.combinedPath << '\n';
+  }
+  if (library != nullptr) {
+    const std::size_t builds = library->size();
+    std::cout << "  Library  " << library->folder() << " (" << builds << " builds)\n";
   }
   std::cout << "  Input    " << options.inputFile.value_or("stdin") << '\n'
             << "  Output   " << options.outputFolder.value_or("stdout") << '\n';
@@ -59,10 +65,18 @@ int run(int argc, char** argv) {
     case KivParseOutcome::kConflict:
       return commandLineError(conflictErrorText(program), program);
     case KivParseOutcome::kUsage:
-      printUsage(std::cout, program);
-      return 0;
     case KivParseOutcome::kRun:
       break;
+  }
+  std::string reason;
+  if (options.libraryFolder && !KivFirmwareLibrary::readable(*options.libraryFolder, reason)) {
+    return commandLineError(
+        program + ": cannot read firmware folder " + *options.libraryFolder + ": " + reason,
+        program);
+  }
+  if (commandLine.outcome == KivParseOutcome::kUsage) {
+    printUsage(std::cout, program);
+    return 0;
   }
 
   setDebugLevel(options.debugLevel);
@@ -77,6 +91,12 @@ int run(int argc, char** argv) {
   }
   processor.setUmacMetadata(&umac);
   processor.setLmacMetadata(&lmac);
+  std::optional<KivFirmwareLibrary> library;
+  if (options.libraryFolder) {
+    library.emplace(*options.libraryFolder, options.libraryUmacSignature,
+                    options.libraryLmacSignature);
+    processor.library = &*library;
+  }
 
   if (options.outputFolder && !processor.openOutputFolder(*options.outputFolder)) {
     debugLog(kLogInfo, "Directory %s is not available. Output is sent to stdout by default",
@@ -85,7 +105,7 @@ int run(int argc, char** argv) {
   const bool processed =
       options.inputFile ? processor.processFile(*options.inputFile) : processor.processStdin();
   if (options.report) {
-    printUsingBlock(options);
+    printUsingBlock(options, library ? &*library : nullptr);
   }
   processor.printReport(std::cout, options.report);
   return processed ? 0 : 1;

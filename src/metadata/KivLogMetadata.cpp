@@ -39,17 +39,80 @@ uint32_t littleEndian32(const unsigned char* p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// The 16-byte pattern: the signature's first 16 bytes with its terminating zero; a shorter
-// signature is padded with zero bytes, as a 16-byte character field holding it would be.
-std::string patternFor(const std::string& signature) {
-  std::string pattern(KivLogMetadata::kPatternSize, '\0');
+}  // namespace
+
+std::string KivLogMetadata::patternFor(const std::string& signature) {
+  std::string pattern(kPatternSize, '\0');
   std::copy_n(signature.data(), std::min(signature.size(), pattern.size()), pattern.begin());
   return pattern;
 }
 
-}  // namespace
+std::vector<uint64_t> KivLogMetadata::findPatterns(int fd,
+                                                   const std::vector<std::string>& patterns) {
+  std::vector<uint64_t> found(patterns.size(), kNoPattern);
+  std::size_t missing = patterns.size();
+  // Chunks overlap by the pattern's length minus one, so an occurrence spanning two chunks is seen.
+  std::vector<char> window(kPatternSize - 1 + kScanChunkSize);
+  std::size_t carried = 0;
+  uint64_t chunkOffset = 0;
+  while (missing > 0) {
+    const ssize_t got = readFully(fd, window.data() + carried, kScanChunkSize, chunkOffset);
+    if (got <= 0) {
+      break;
+    }
+    const std::size_t total = carried + static_cast<std::size_t>(got);
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+      if (found[i] != kNoPattern) {
+        continue;
+      }
+      const std::size_t at = std::string_view(window.data(), total).find(patterns[i]);
+      if (at != std::string_view::npos) {
+        found[i] = chunkOffset - carried + at;
+        --missing;
+      }
+    }
+    const std::size_t keep = std::min(kPatternSize - 1, total);
+    std::memmove(window.data(), window.data() + total - keep, keep);
+    carried = keep;
+    chunkOffset += static_cast<uint64_t>(got);
+  }
+  return found;
+}
 
-KivLogMetadata::KivLogMetadata() : pages_(std::make_unique<std::array<Page, kPageCount>>()) {}
+bool KivLogMetadata::readLocation(int fd, uint64_t offset, Location& location) {
+  std::array<unsigned char, kBlockTailSize> tail{};
+  if (readFully(fd, reinterpret_cast<char*>(tail.data()), tail.size(), offset + kPatternSize) !=
+      static_cast<ssize_t>(tail.size())) {
+    return false;
+  }
+  location.baseAddress = littleEndian32(tail.data());
+  location.versionAddress = littleEndian32(tail.data() + 4);
+  location.dataOffset = static_cast<uint32_t>(offset);
+  const uint32_t versionOffset =
+      location.dataOffset + location.versionAddress - location.baseAddress;
+  return readFully(fd, reinterpret_cast<char*>(&location.elfVersion), sizeof(FwElfVersion),
+                   versionOffset) == static_cast<ssize_t>(sizeof(FwElfVersion));
+}
+
+bool KivLogMetadata::open(const std::string& path, const Location& location) {
+  file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file_ < 0) {
+    return false;
+  }
+  baseAddress_ = location.baseAddress;
+  versionAddress_ = location.versionAddress;
+  dataOffset_ = location.dataOffset;
+  FwElfVersion version{};
+  if (!readAt(offsetOf(versionAddress_), &version, sizeof version) ||
+      !version.sameAs(location.elfVersion)) {
+    return false;
+  }
+  elfVersion_ = version;
+  return true;
+}
+
+KivLogMetadata::KivLogMetadata(std::size_t statementBudget)
+    : pages_(std::make_unique<std::array<Page, kPageCount>>()), statements_(statementBudget) {}
 
 KivLogMetadata::~KivLogMetadata() {
   if (file_ >= 0) {
@@ -79,29 +142,9 @@ bool KivLogMetadata::findSignature(const std::string& signature) {
     return false;
   }
   debugLog(kLogDebug, "Searching for signature \"%s\"", signature.c_str());
-  const std::string pattern = patternFor(signature);
-  const std::string_view needle(pattern);
-
-  // Chunks overlap by the pattern's length minus one, so an occurrence spanning two chunks is seen.
-  std::vector<char> window(kPatternSize - 1 + kScanChunkSize);
-  std::size_t carried = 0;
-  uint64_t chunkOffset = 0;
-  uint64_t found = 0;
-  for (;;) {
-    const ssize_t got = readFully(file_, window.data() + carried, kScanChunkSize, chunkOffset);
-    if (got <= 0) {
-      return false;
-    }
-    const std::size_t total = carried + static_cast<std::size_t>(got);
-    const std::size_t at = std::string_view(window.data(), total).find(needle);
-    if (at != std::string_view::npos) {
-      found = chunkOffset - carried + at;
-      break;
-    }
-    const std::size_t keep = std::min(kPatternSize - 1, total);
-    std::memmove(window.data(), window.data() + total - keep, keep);
-    carried = keep;
-    chunkOffset += static_cast<uint64_t>(got);
+  const uint64_t found = findPatterns(file_, {patternFor(signature)})[0];
+  if (found == kNoPattern) {
+    return false;
   }
 
   const auto start = static_cast<uint32_t>(found);

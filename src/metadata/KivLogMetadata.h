@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "metadata/FwElfVersion.h"
 #include "metadata/KivStatementCache.h"
@@ -20,13 +21,36 @@ class KivLogMetadata {
   static constexpr std::size_t kSignatureBlockSize = 143;
   static constexpr std::size_t kBlockTailSize = kSignatureBlockSize - kPatternSize;
 
-  KivLogMetadata();
+  // `statementBudget` bounds the bytes the image keeps of the statements it has decoded.
+  explicit KivLogMetadata(std::size_t statementBudget = KivStatementCache::kDefaultBudget);
   virtual ~KivLogMetadata();
   KivLogMetadata(const KivLogMetadata&) = delete;
   KivLogMetadata& operator=(const KivLogMetadata&) = delete;
 
+  // Where an image's signature block lies in its file, and the version record it names.
+  struct Location {
+    uint32_t baseAddress = 0;
+    uint32_t versionAddress = 0;
+    uint32_t dataOffset = 0;
+    FwElfVersion elfVersion{};
+  };
+  static constexpr uint64_t kNoPattern = std::numeric_limits<uint64_t>::max();
+
+  // The 16 bytes searched for: the signature's first 16 bytes with its terminating zero; a shorter
+  // signature is padded with zero bytes, as a 16-byte character field holding it would be.
+  static std::string patternFor(const std::string& signature);
+  // The first file offset of each 16-byte pattern, all found in one pass over the file;
+  // kNoPattern for a pattern that does not occur.
+  static std::vector<uint64_t> findPatterns(int fd, const std::vector<std::string>& patterns);
+  // The block whose pattern starts at `offset`, and the version record it names; false when
+  // either is cut short by the end of the file. Writes no diagnostics.
+  static bool readLocation(int fd, uint64_t offset, Location& location);
+
   // Opens the image and fills the block values and the version record; logs why on failure.
   bool load(const std::string& path, const std::string& signature);
+  // Opens an image found before at `location`, without a search and without diagnostics; false
+  // when the file cannot be opened or no longer holds that version record there.
+  bool open(const std::string& path, const Location& location);
   bool findSignature(const std::string& signature);
   bool readVersion();
 

@@ -16,7 +16,7 @@ const KivStatementCache::Statement& KivStatementCache::insert(
                       std::string(fileName), std::string(format)};
   const std::size_t bytes = sizeof(Statement) + statement.fileName.capacity() +
                             statement.format.capacity() + statement.line.footprint();
-  if (statements_.size() >= kMaxStatements || bytes_ + bytes > kMaxBytes) {
+  if (statements_.size() >= kMaxStatements || bytes_ + bytes > budget_) {
     clear();
   }
   if (2 * (statements_.size() + 1) > slots_.size()) {

@@ -16,12 +16,14 @@
 //
 // Only statements whose three reads all succeeded are kept, so a failed read is made again, with
 // the same outcome, the next time. The cache is bounded: when it would hold more than
-// kMaxStatements statements or kMaxBytes bytes it starts afresh.
+// kMaxStatements statements or its byte budget it starts afresh.
 class KivStatementCache {
  public:
   static constexpr std::size_t kDescriptorSize = 16;
   static constexpr std::size_t kMaxStatements = 16384;
-  static constexpr std::size_t kMaxBytes = 4 * 1024 * 1024;
+  static constexpr std::size_t kDefaultBudget = 4 * 1024 * 1024;
+
+  explicit KivStatementCache(std::size_t budget = kDefaultBudget) : budget_(budget) {}
 
   struct Statement {
     // What decoding a record needs, first: rendering's fixed text for the statement, then the
@@ -72,4 +74,5 @@ class KivStatementCache {
   unsigned shift_ = 32;
   std::deque<Statement> statements_;
   std::size_t bytes_ = 0;
+  std::size_t budget_;
 };

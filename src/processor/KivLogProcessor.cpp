@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLineReader.h"
 #include "records/KivDetokenizer.h"
@@ -180,7 +181,7 @@ void KivLogProcessor::dispatchLine(std::string_view line) {
     // A device that strict matching keeps out of the table: its line still reaches the output.
     writeMain(line);
   } else {
-    device->renderDataLog(*record, lineNumber, prefix, macMetadata.data(),
+    device->renderDataLog(*record, lineNumber, prefix, imagesFor(*device),
                           static_cast<int>(macMetadata.size()), *mainOutput);
   }
 }
@@ -220,7 +221,35 @@ KivDeviceDesc* KivLogProcessor::processVersionLine(std::string_view line) {
     device->updateVersion(*parsed);
   }
   device->checkFirmware(macMetadata.data(), macMetadata.size());
+  bindFirmware(*device);
   return device;
+}
+
+void KivLogProcessor::bindFirmware(KivDeviceDesc& device) {
+  device.firmware = nullptr;
+  if (library == nullptr || device.compatible) {
+    return;
+  }
+  const KivFirmwareLibrary::Build* build = library->find(device.versions[0], device.versions[1]);
+  if (build == nullptr || library->images(*build) == nullptr) {
+    return;
+  }
+  device.firmware = build;
+  device.compatible = true;
+  debugLog(kLogInfo, "Device %s uses firmware %s", device.deviceId.c_str(), build->path.c_str());
+}
+
+KivLogMetadata* const* KivLogProcessor::imagesFor(KivDeviceDesc& device) {
+  if (device.firmware != nullptr) {
+    if (KivLogMetadata* const* images = library->images(*device.firmware)) {
+      return images;
+    }
+    // The build could be opened when the device was bound and cannot be now: the device is
+    // decoded as if the library had no build for it.
+    device.firmware = nullptr;
+    device.compatible = false;
+  }
+  return macMetadata.data();
 }
 
 KivLogData* KivLogProcessor::processDataLine(std::string_view line, std::string_view& prefix,

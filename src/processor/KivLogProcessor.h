@@ -15,6 +15,7 @@
 #include "records/KivLogData.h"
 #include "support/KivOutput.h"
 
+class KivFirmwareLibrary;
 class KivLogMetadata;
 class KivLineReader;
 
@@ -67,6 +68,8 @@ class KivLogProcessor {
   // Ordered byte-wise by device id; every walk over the devices goes in this order.
   std::map<std::string, std::unique_ptr<KivDeviceDesc>, std::less<>> devices;
   bool strict = false;
+  // Firmware builds for devices whose versions the primary images do not have; not owned.
+  KivFirmwareLibrary* library = nullptr;
 
  private:
   // `line` points into the reader's buffer and is valid until the next read.
@@ -75,6 +78,11 @@ class KivLogProcessor {
   KivLogData* readDataLine(std::string_view line, std::size_t marker, std::string_view& prefix,
                            KivDeviceDesc*& device);
   KivDeviceDesc* findDevice(std::string_view deviceId);
+  // After a descriptor line: binds the device to the library build that carries its versions
+  // when the primary images do not, or back to the primary images.
+  void bindFirmware(KivDeviceDesc& device);
+  // The images that decode the device's records.
+  KivLogMetadata* const* imagesFor(KivDeviceDesc& device);
   // Opens the device's personal log when output goes to a folder.
   void openPersonalLog(KivDeviceDesc& device);
   void writeMain(std::string_view line) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "metadata/FwElfVersion.h"
+#include "metadata/KivFirmwareLibrary.h"
 #include "records/KivLogTokenized.h"
 #include "support/KivOutput.h"
 
@@ -73,6 +74,9 @@ class KivDeviceDesc : public KivLogTokenized {
   uint32_t lineEnd = 0;
   bool versioned = false;
   bool strict = false;
+  // The library build whose images decode the device, when its announced versions are not the
+  // primary images' but a build's; null otherwise.
+  const KivFirmwareLibrary::Build* firmware = nullptr;
 
  private:
   // Writes `text` to the main output and the personal log; pass-through lines also get a newline.

@@ -68,6 +68,9 @@ void KivDeviceDesc::printDeviceReport(std::ostream& stream, bool full) const {
              << versions[mac].text() << '\n';
     }
   }
+  if (firmware != nullptr) {
+    stream << "    Firmware " << firmware->path << '\n';
+  }
   stream << std::dec << '\n';
   stream << "    Line Start:       " << lineStart << '\n'
          << "    Line End:         " << lineEnd << '\n'

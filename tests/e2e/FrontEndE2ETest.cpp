@@ -35,6 +35,8 @@ std::string usageAfterBanner(const std::string& program) {
          "    -v: Verbose logging level. Default 0 (Error)\n"
          "    -r: Print processing report\n"
          "    -s: Enforce strict matching of firmware version versus loaded ELF version\n"
+         "    -F: Folder of firmware builds; each device is decoded with the build it announced\n"
+         "    -j: Write JSON Lines instead of text\n"
          "\n"
          "    Input to the tool is taken from stdin by default unless -i option is used. Output "
          "goes to\n"
