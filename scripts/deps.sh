@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages a build needs are installed.
 #   scripts/deps.sh demo   compiler, CMake and Ninja
-#   scripts/deps.sh test   the above plus GoogleTest/GoogleMock
+#   scripts/deps.sh test   the above plus GoogleTest/GoogleMock and a JSON parser for the tests
 #   scripts/deps.sh ci     the above plus clang and its fuzzing runtime
 #   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time
 # As root it installs what is missing; otherwise it prints the one apt-get line to run.
@@ -10,9 +10,9 @@ set -euo pipefail
 packages=(g++ cmake ninja-build)
 case "${1:-demo}" in
   demo) ;;
-  test) packages+=(libgtest-dev libgmock-dev) ;;
-  ci) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev) ;;
-  bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev time) ;;
+  test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev) ;;
+  ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev clang libclang-rt-14-dev) ;;
+  bench) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev libbenchmark-dev time) ;;
   *) echo "usage: $0 [demo|test|ci|bench]" >&2; exit 2 ;;
 esac
 

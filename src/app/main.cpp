@@ -13,6 +13,7 @@
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
 #include "support/KivDebugLog.h"
+#include "support/KivJson.h"
 #include "support/KivOutput.h"
 #include "support/KivStderr.h"
 
@@ -32,6 +33,28 @@ void printUsingBlock(const KivOptions& options, KivFirmwareLibrary* library) {
   }
   std::cout << "  Input    " << options.inputFile.value_or("stdin") << '\n'
             << "  Output   " << options.outputFolder.value_or("stdout") << '\n';
+}
+
+// The "Using:" block's content as the JSON report's "using" object.
+std::string usingObject(const KivOptions& options, KivFirmwareLibrary* library) {
+  std::string text;
+  KivJsonObject object(text);
+  if (options.legacyMode) {
+    object.text("mode", "legacy")
+        .text("lmac_elf", options.lmacPath)
+        .text("umac_elf", options.umacPath);
+  } else {
+    object.text("mode", "combined").text("kiv_log_elf", options.combinedPath);
+  }
+  if (library != nullptr) {
+    std::string folder;
+    KivJsonObject(folder).text("folder", library->folder()).number("builds", library->size()).end();
+    object.json("library", folder);
+  }
+  object.text("input", options.inputFile.value_or("stdin"))
+      .text("output", options.outputFolder.value_or("stdout"))
+      .end();
+  return text;
 }
 
 int commandLineError(const std::string& message, const std::string& program) {
@@ -79,6 +102,7 @@ int run(int argc, char** argv) {
     return 0;
   }
 
+  jsonOutput = options.json;
   setDebugLevel(options.debugLevel);
   debugLog(kLogDebug, "Debug level is set %d", options.debugLevel);
   processor.strict = options.strict;
@@ -104,10 +128,18 @@ int run(int argc, char** argv) {
   }
   const bool processed =
       options.inputFile ? processor.processFile(*options.inputFile) : processor.processStdin();
-  if (options.report) {
-    printUsingBlock(options, library ? &*library : nullptr);
+  KivFirmwareLibrary* const usedLibrary = library ? &*library : nullptr;
+  if (options.json) {
+    if (options.report) {
+      processor.printJsonReport(std::cout, usingObject(options, usedLibrary));
+    }
+    processor.printReport(std::cout, false);
+  } else {
+    if (options.report) {
+      printUsingBlock(options, usedLibrary);
+    }
+    processor.printReport(std::cout, options.report);
   }
-  processor.printReport(std::cout, options.report);
   return processed ? 0 : 1;
 }
 

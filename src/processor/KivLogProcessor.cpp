@@ -12,7 +12,9 @@
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLineReader.h"
 #include "records/KivDetokenizer.h"
+#include "records/KivJsonLines.h"
 #include "support/KivDebugLog.h"
+#include "support/KivJson.h"
 
 // Built once at start-up, before any input is read.
 const std::string kMainLogName = "HostAndFirmware.log";
@@ -179,7 +181,12 @@ void KivLogProcessor::dispatchLine(std::string_view line) {
     writeHostLine(line);
   } else if (device == nullptr) {
     // A device that strict matching keeps out of the table: its line still reaches the output.
-    writeMain(line);
+    if (jsonOutput) {
+      writeMainText(
+          kivjson::undecodedLine(lineNumber, record->deviceId, kivjson::kUnannouncedDevice, line));
+    } else {
+      writeMain(line);
+    }
   } else {
     device->renderDataLog(*record, lineNumber, prefix, imagesFor(*device),
                           static_cast<int>(macMetadata.size()), *mainOutput);
@@ -328,6 +335,14 @@ void KivLogProcessor::openPersonalLog(KivDeviceDesc& device) {
 }
 
 void KivLogProcessor::writeHostLine(std::string_view line) {
+  if (jsonOutput) {
+    const std::string_view object = kivjson::hostLine(lineNumber, line);
+    writeMainText(object);
+    for (KivDeviceDesc* device : loggingDevices_) {
+      device->writeTextToPersonalLog(object);
+    }
+    return;
+  }
   writeMain(line);
   for (KivDeviceDesc* device : loggingDevices_) {
     device->writeToPersonalLog(line);
@@ -335,6 +350,12 @@ void KivLogProcessor::writeHostLine(std::string_view line) {
 }
 
 void KivLogProcessor::writeDeviceLine(std::string_view line, KivDeviceDesc& device) {
+  if (jsonOutput) {
+    const std::string_view object = kivjson::descriptorLine(lineNumber, device, line);
+    writeMainText(object);
+    device.writeTextToPersonalLog(object);
+    return;
+  }
   writeMain(line);
   device.writeToPersonalLog(line);
 }

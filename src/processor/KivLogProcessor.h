@@ -55,6 +55,8 @@ class KivLogProcessor {
   void writeDeviceLine(std::string_view line, KivDeviceDesc& device);
 
   void printReport(std::ostream& stream, bool full) const;
+  // The report of -r with -j: {"report":{"using":<usingObject>,"images":{...},"devices":[...]}}.
+  void printJsonReport(std::ostream& stream, std::string_view usingObject) const;
 
   // Pushes out everything written so far: standard output, the main log and the personal logs.
   void flushOutputs();
@@ -85,10 +87,14 @@ class KivLogProcessor {
   KivLogMetadata* const* imagesFor(KivDeviceDesc& device);
   // Opens the device's personal log when output goes to a folder.
   void openPersonalLog(KivDeviceDesc& device);
+  // `line` and a newline to the main output.
   void writeMain(std::string_view line) {
-    std::streambuf& main = *mainOutput->rdbuf();
-    main.sputn(line.data(), static_cast<std::streamsize>(line.size()));
-    main.sputc('\n');
+    writeMainText(line);
+    mainOutput->rdbuf()->sputc('\n');
+  }
+  // `text` as it is to the main output.
+  void writeMainText(std::string_view text) {
+    mainOutput->rdbuf()->sputn(text.data(), static_cast<std::streamsize>(text.size()));
   }
 
   int rawInputFd_ = -1;

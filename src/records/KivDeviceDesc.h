@@ -50,6 +50,8 @@ class KivDeviceDesc : public KivLogTokenized {
   static std::string personalLogName(std::string_view deviceId);
   void openPersonalLog(const std::string& folder);
   void writeToPersonalLog(std::string_view line);
+  // `text` as it is, when the device has a personal log.
+  void writeTextToPersonalLog(std::string_view text);
   void flushPersonalLog();
 
   // Decodes one data record against the image of its processor and writes the readable line to the
@@ -81,5 +83,5 @@ class KivDeviceDesc : public KivLogTokenized {
  private:
   // Writes `text` to the main output and the personal log; pass-through lines also get a newline.
   void writeDecoded(std::ostream& mainOutput, std::string_view text);
-  void passThrough(std::ostream& mainOutput, std::string_view rawLine);
+  void passThrough(std::ostream& mainOutput, std::string_view rawLine, uint32_t lineNumber);
 };

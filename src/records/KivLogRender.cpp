@@ -5,10 +5,12 @@
 
 #include "metadata/KivLogMetadata.h"
 #include "records/KivDeviceDesc.h"
+#include "records/KivJsonLines.h"
 #include "records/KivLogData.h"
 #include "records/KivLogMeta.h"
 #include "support/KivDebugLog.h"
 #include "support/KivFormatter.h"
+#include "support/KivJson.h"
 
 namespace {
 
@@ -122,7 +124,13 @@ void KivDeviceDesc::writeDecoded(std::ostream& mainOutput, std::string_view text
   }
 }
 
-void KivDeviceDesc::passThrough(std::ostream& mainOutput, std::string_view rawLine) {
+void KivDeviceDesc::passThrough(std::ostream& mainOutput, std::string_view rawLine,
+                                uint32_t lineNumber) {
+  if (jsonOutput) {
+    writeDecoded(mainOutput,
+                 kivjson::undecodedLine(lineNumber, deviceId, kivjson::kVersionMismatch, rawLine));
+    return;
+  }
   std::streambuf& main = *mainOutput.rdbuf();
   main.sputn(rawLine.data(), static_cast<std::streamsize>(rawLine.size()));
   main.sputc('\n');
@@ -138,7 +146,7 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
   } else if (!compatible) {
     ++versionMismatch;
     if (strict) {
-      passThrough(mainOutput, record.rawLine);
+      passThrough(mainOutput, record.rawLine, lineNumber);
       ++skipped;
       return;
     }
@@ -227,6 +235,7 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
   // statement's own parse, header tail and format as one, serves whenever nothing is cut.
   static LineBuffer line;
   composeHeader(line, prefix, record, *this);
+  const std::size_t headerSize = line.size();
   const KivFormat& statementLine = statement->line;
   bool mayHoldZero = statementLine.writesZero();
   if (line.size() + statement->lineSize <= kMaxLineLength) {
@@ -242,6 +251,16 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
   if (mayHoldZero) {
     text = text.substr(0, text.find('\0'));
   }
-  writeDecoded(mainOutput, text);
+  if (jsonOutput) {
+    const std::size_t header = headerSize + statement->lineSize - format.size();
+    writeDecoded(mainOutput,
+                 kivjson::decodedLine({lineNumber, prefix, deviceId, record.timestamp,
+                                       logTypeNames[std::min<uint32_t>(record.log_type, 4)],
+                                       logLevelNames[std::min<uint16_t>(meta.level, 7)],
+                                       meta.module, fileName, meta.line, format, record.param0,
+                                       record.param1, text.substr(std::min(header, text.size()))}));
+  } else {
+    writeDecoded(mainOutput, text);
+  }
   ++processed;
 }

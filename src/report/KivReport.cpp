@@ -6,6 +6,7 @@
 #include "processor/KivLogProcessor.h"
 #include "records/KivDeviceDesc.h"
 #include "records/KivLogMeta.h"
+#include "support/KivJson.h"
 #include "support/KivStderr.h"
 
 namespace {
@@ -79,4 +80,58 @@ void KivDeviceDesc::printDeviceReport(std::ostream& stream, bool full) const {
          << "    Version mismatch: " << versionMismatch << '\n'
          << "    Version Unknown:  " << versionUnknown << '\n'
          << "    Errors:           " << errors << '\n';
+}
+
+void KivLogProcessor::printJsonReport(std::ostream& stream, std::string_view usingObject) const {
+  std::string text;
+  text += "{\"report\":";
+  KivJsonObject report(text);
+  report.json("using", usingObject);
+  std::string images;
+  KivJsonObject imageObject(images);
+  for (std::size_t mac = 0; mac < macMetadata.size(); ++mac) {
+    if (const KivLogMetadata* image = macMetadata[mac]) {
+      std::string values;
+      KivJsonObject(values)
+          .number("data_offset", image->dataOffset())
+          .number("base_address", image->baseAddress())
+          .number("version_address", image->versionAddress())
+          .text("version", image->elfVersion().text())
+          .end();
+      imageObject.json(macNames[mac], values);
+    }
+  }
+  imageObject.end();
+  report.json("images", images);
+  std::string list = "[";
+  for (const auto& [id, device] : devices) {
+    if (list.size() > 1) {
+      list += ',';
+    }
+    KivJsonObject entry(list);
+    entry.text("id", id).boolean("versioned", device->versioned);
+    if (device->versioned) {
+      entry.boolean("compatible", device->compatible)
+          .text("umac", device->versions[0].text())
+          .text("lmac", device->versions[1].text());
+    }
+    if (device->firmware != nullptr) {
+      entry.text("firmware", device->firmware->path);
+    }
+    entry.boolean("strict", device->strict)
+        .number("line_start", device->lineStart)
+        .number("line_end", device->lineEnd)
+        .number("skipped", device->skipped)
+        .number("processed", device->processed)
+        .number("version_mismatch", device->versionMismatch)
+        .number("version_unknown", device->versionUnknown)
+        .number("errors", device->errors)
+        .end();
+  }
+  list += ']';
+  report.json("devices", list);
+  report.end();
+  text += "}\n";
+  stream << text;
+  stream.flush();
 }

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <string_view>
+
+#include "support/KivJson.h"
 
 int debugLevel = 0;
 
@@ -11,6 +14,20 @@ namespace {
 
 constexpr std::size_t kMessageBufferSize = 1024;
 constexpr uint32_t kDumpBytesPerLine = 16;
+
+const char* levelPrefix(int level);
+
+// "[PFX] text", or with -j {"diag":"PFX","text":"text"}.
+void writeLine(int level, std::string_view text) {
+  if (jsonOutput) {
+    std::string line;
+    KivJsonObject(line).text("diag", levelPrefix(level)).text("text", text).end();
+    line += '\n';
+    std::cout << line;
+  } else {
+    std::cout << '[' << levelPrefix(level) << "] " << text << '\n';
+  }
+}
 
 const char* levelPrefix(int level) {
   switch (level) {
@@ -40,7 +57,7 @@ void debugLog(int level, const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  std::cout << '[' << levelPrefix(level) << "] " << message << '\n';
+  writeLine(level, message);
 }
 
 void debugHexDump(int level, const char* title, const void* data, uint32_t size) {
@@ -48,7 +65,7 @@ void debugHexDump(int level, const char* title, const void* data, uint32_t size)
     return;
   }
   static constexpr char kHex[] = "0123456789abcdef";
-  std::cout << '[' << levelPrefix(level) << "] " << title << '(' << size << " bytes)\n";
+  writeLine(level, std::string(title) + '(' + std::to_string(size) + " bytes)");
   const auto* bytes = static_cast<const unsigned char*>(data);
   std::string line;
   for (uint32_t start = 0; start < size; start += kDumpBytesPerLine) {
@@ -66,7 +83,11 @@ void debugHexDump(int level, const char* title, const void* data, uint32_t size)
       const unsigned char b = bytes[start + i];
       line += (b >= 0x20 && b <= 0x7E) ? static_cast<char>(b) : '.';
     }
-    line += '\n';
-    std::cout << line;
+    // The dump's lines carry no prefix of their own in text.
+    if (jsonOutput) {
+      writeLine(level, line);
+    } else {
+      std::cout << line << '\n';
+    }
   }
 }

@@ -1,0 +1,92 @@
+#include "records/KivJsonLines.h"
+
+#include <charconv>
+
+#include "records/KivDeviceDesc.h"
+#include "support/KivJson.h"
+
+namespace kivjson {
+namespace {
+
+std::string& buffer() {
+  static std::string text;
+  text.clear();
+  return text;
+}
+
+std::string_view finish(KivJsonObject& object, std::string& text) {
+  object.end();
+  text += '\n';
+  return text;
+}
+
+// The device member is left out for the device of lines without an id.
+void device(KivJsonObject& object, std::string_view deviceId) {
+  if (!deviceId.empty()) {
+    object.text("device", deviceId);
+  }
+}
+
+}  // namespace
+
+std::string_view hostLine(uint32_t lineNumber, std::string_view line) {
+  std::string& text = buffer();
+  KivJsonObject object(text);
+  object.number("n", lineNumber).text("host", line);
+  return finish(object, text);
+}
+
+std::string_view descriptorLine(uint32_t lineNumber, const KivDeviceDesc& device,
+                                std::string_view line) {
+  std::string& text = buffer();
+  KivJsonObject object(text);
+  object.number("n", lineNumber);
+  kivjson::device(object, device.deviceId);
+  object.text("umac", device.versions[0].text())
+      .text("lmac", device.versions[1].text())
+      .boolean("compatible", device.compatible);
+  if (device.firmware != nullptr) {
+    object.text("firmware", device.firmware->path);
+  }
+  object.text("line", line);
+  return finish(object, text);
+}
+
+std::string_view undecodedLine(uint32_t lineNumber, std::string_view deviceId,
+                               std::string_view reason, std::string_view line) {
+  std::string& text = buffer();
+  KivJsonObject object(text);
+  object.number("n", lineNumber);
+  device(object, deviceId);
+  object.text("undecoded", reason).text("line", line);
+  return finish(object, text);
+}
+
+std::string_view decodedLine(const Decoded& decoded) {
+  std::string_view message = decoded.message;
+  if (message.ends_with('\n')) {
+    message.remove_suffix(message.ends_with("\r\n") ? 2 : 1);
+  }
+  // "[4294967295,4294967295]" at the longest.
+  char values[32] = "[";
+  char* end = std::to_chars(values + 1, values + 12, decoded.param0).ptr;
+  *end++ = ',';
+  end = std::to_chars(end, end + 11, decoded.param1).ptr;
+  *end++ = ']';
+  std::string& text = buffer();
+  KivJsonObject object(text);
+  object.number("n", decoded.lineNumber).text("prefix", decoded.prefix);
+  device(object, decoded.deviceId);
+  object.number("timestamp", decoded.timestamp)
+      .text("type", decoded.type)
+      .text("level", decoded.level)
+      .number("module", decoded.module)
+      .text("file", decoded.file)
+      .number("source_line", decoded.sourceLine)
+      .text("format", decoded.format)
+      .json("values", std::string_view(values, static_cast<std::size_t>(end - values)))
+      .text("message", message);
+  return finish(object, text);
+}
+
+}  // namespace kivjson

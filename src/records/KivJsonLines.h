@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class KivDeviceDesc;
+
+// The JSON Lines form (-j) of each kind of line the tool writes: one object, then a newline.
+// Each returns a view of a buffer that the next call reuses.
+namespace kivjson {
+
+// {"n":12,"host":"<line>"}
+std::string_view hostLine(uint32_t lineNumber, std::string_view line);
+// {"n":6,"device":"wlan1","umac":"<version>","lmac":"<version>","compatible":false,"line":"..."}
+// with "firmware" after "compatible" when the device is bound to a library build.
+std::string_view descriptorLine(uint32_t lineNumber, const KivDeviceDesc& device,
+                                std::string_view line);
+// {"n":9,"device":"wlan1","undecoded":"<reason>","line":"<line>"}
+std::string_view undecodedLine(uint32_t lineNumber, std::string_view deviceId,
+                               std::string_view reason, std::string_view line);
+
+// Why a record was written through undecoded.
+inline constexpr std::string_view kVersionMismatch = "version-mismatch";
+inline constexpr std::string_view kUnannouncedDevice = "unannounced-device";
+
+// A decoded record's fields, as rendering found them.
+struct Decoded {
+  uint32_t lineNumber;
+  std::string_view prefix;
+  std::string_view deviceId;
+  uint32_t timestamp;
+  std::string_view type;
+  std::string_view level;
+  uint16_t module;
+  std::string_view file;
+  uint16_t sourceLine;
+  std::string_view format;
+  uint32_t param0;
+  uint32_t param1;
+  std::string_view message;  // the expansion, its final line end included
+};
+std::string_view decodedLine(const Decoded& decoded);
+
+}  // namespace kivjson
