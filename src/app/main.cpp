@@ -15,6 +15,7 @@
 #include "support/KivDebugLog.h"
 #include "support/KivJson.h"
 #include "support/KivOutput.h"
+#include "support/KivProgress.h"
 #include "support/KivStderr.h"
 
 namespace {
@@ -66,6 +67,8 @@ int commandLineError(const std::string& message, const std::string& program) {
 
 // The program name, for messages written while outputs are being flushed.
 std::string programName;
+// The progress line, erased before anything else goes to standard error.
+KivProgress* shownProgress = nullptr;
 
 // A write that failed is said once per output; the run goes on and ends with status 1.
 void reportFailedWrite(const KivOutput& output) {
@@ -122,12 +125,16 @@ int run(int argc, char** argv) {
     processor.library = &*library;
   }
 
+  KivProgress progress(program);
+  processor.progress = &progress;
+  shownProgress = &progress;
   if (options.outputFolder && !processor.openOutputFolder(*options.outputFolder)) {
     debugLog(kLogInfo, "Directory %s is not available. Output is sent to stdout by default",
              options.outputFolder->c_str());
   }
   const bool processed =
       options.inputFile ? processor.processFile(*options.inputFile) : processor.processStdin();
+  shownProgress = nullptr;
   KivFirmwareLibrary* const usedLibrary = library ? &*library : nullptr;
   if (options.json) {
     if (options.report) {
@@ -153,7 +160,12 @@ int main(int argc, char** argv) {
   KivOutput standardOutput(STDOUT_FILENO, "standard output");
   std::streambuf* const original = std::cout.rdbuf(&standardOutput);
   KivOutput::setFailureHook(reportFailedWrite);
-  setStderrPrelude([] { std::cout.flush(); });
+  setStderrPrelude([] {
+    std::cout.flush();
+    if (shownProgress != nullptr) {
+      shownProgress->erase();
+    }
+  });
   int status = run(argc, argv);
   std::cout.flush();
   if (KivOutput::failureCount() > 0) {

@@ -77,6 +77,7 @@ bool KivLineReader::refill() {
     if (got > 0) {
       const std::size_t oldEnd = end_;
       end_ += static_cast<std::size_t>(got);
+      bytesRead_ += static_cast<uint64_t>(got);
       if (nul_ == oldEnd) {
         nul_ = findNul(oldEnd);
       }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,9 @@ class KivLineReader {
   // The next line, without its newline and cut at its first zero byte; `cut` tells that the line
   // went on beyond kMaxLineLength characters. False when no character could be read.
   bool readLine(std::string_view& line, bool& cut);
+
+  // Bytes read from the descriptor so far.
+  uint64_t bytesRead() const { return bytesRead_; }
 
   bool good() const { return !eof_ && !fail_ && !bad_; }
   bool bad() const { return bad_; }
@@ -40,6 +44,7 @@ class KivLineReader {
   // The first zero byte at or after begin_, or end_ when the buffered input holds none: lines are
   // cut there, and most input has none, so lines need no search of their own.
   std::size_t nul_ = 0;
+  uint64_t bytesRead_ = 0;
   bool eof_ = false;
   bool fail_ = false;
   bool bad_ = false;

@@ -15,6 +15,7 @@
 #include "records/KivJsonLines.h"
 #include "support/KivDebugLog.h"
 #include "support/KivJson.h"
+#include "support/KivProgress.h"
 
 // Built once at start-up, before any input is read.
 const std::string kMainLogName = "HostAndFirmware.log";
@@ -142,7 +143,15 @@ bool KivLogProcessor::processStdin() {
 }
 
 bool KivLogProcessor::processStream(int fd) {
-  rawInput = std::make_unique<KivLineReader>(fd, [this] { flushOutputs(); });
+  if (progress != nullptr) {
+    progress->begin(fd);
+  }
+  rawInput = std::make_unique<KivLineReader>(fd, [this] {
+    flushOutputs();
+    if (progress != nullptr) {
+      progress->update(rawInput->bytesRead(), lineNumber);
+    }
+  });
   KivLineReader& reader = *rawInput;
   lineNumber = 1;
   std::string_view text;
@@ -159,6 +168,9 @@ bool KivLogProcessor::processStream(int fd) {
   debugLog(kLogDebug, "good() %d bad() %d eof() %d fail() %d", reader.good(), reader.bad(),
            reader.eof(), reader.fail());
   flushOutputs();
+  if (progress != nullptr) {
+    progress->erase();
+  }
   return true;
 }
 

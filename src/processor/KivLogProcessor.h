@@ -16,6 +16,7 @@
 #include "support/KivOutput.h"
 
 class KivFirmwareLibrary;
+class KivProgress;
 class KivLogMetadata;
 class KivLineReader;
 
@@ -72,6 +73,8 @@ class KivLogProcessor {
   bool strict = false;
   // Firmware builds for devices whose versions the primary images do not have; not owned.
   KivFirmwareLibrary* library = nullptr;
+  // Shows how far the input has been read, where that helps; not owned.
+  KivProgress* progress = nullptr;
 
  private:
   // `line` points into the reader's buffer and is valid until the next read.

@@ -112,12 +112,15 @@ KivRunResult runKivlog(const KivRunOptions& options) {
   makePipe(in);
   makePipe(out);
   makePipe(err);
-  if (options.outputFile) {
-    const int file = open(options.outputFile->c_str(), O_WRONLY | O_CLOEXEC);
-    if (file < 0 || dup3(file, out[1], O_CLOEXEC) < 0) {
-      throw std::runtime_error(*options.outputFile + ": " + std::strerror(errno));
+  for (const auto& [file, fd] :
+       {std::pair{options.outputFile, out[1]}, {options.errorFile, err[1]}}) {
+    if (file) {
+      const int opened = open(file->c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+      if (opened < 0 || dup3(opened, fd, O_CLOEXEC) < 0) {
+        throw std::runtime_error(*file + ": " + std::strerror(errno));
+      }
+      close(opened);
     }
-    close(file);
   }
   pid_t pid = -1;
   try {
@@ -141,7 +144,8 @@ KivRunResult runKivlog(const KivRunOptions& options) {
     closeFd(inFd);
   }
 
-  const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + options.timeout;
   char buffer[65536];
   while (inFd >= 0 || outFd >= 0 || errFd >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -151,8 +155,10 @@ KivRunResult runKivlog(const KivRunOptions& options) {
       result.timedOut = true;
       break;
     }
-    pollfd fds[3] = {{inFd, POLLOUT, 0}, {outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    int ready = poll(fds, 3, static_cast<int>(std::min<long long>(left.count(), 1000)));
+    const bool holding = std::chrono::steady_clock::now() < start + options.holdOutput;
+    pollfd fds[3] = {{inFd, POLLOUT, 0}, {holding ? -1 : outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    int ready =
+        poll(fds, 3, static_cast<int>(std::min<long long>(left.count(), holding ? 50 : 1000)));
     if (ready < 0) {
       if (errno == EINTR) {
         continue;

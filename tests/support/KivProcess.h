@@ -24,6 +24,10 @@ struct KivRunOptions {
   std::optional<std::string> binary;
   // A file the child's standard output goes to (such as /dev/full) instead of the result's `out`.
   std::optional<std::string> outputFile;
+  // A file the child's standard error goes to (such as a terminal) instead of the result's `err`.
+  std::optional<std::string> errorFile;
+  // Standard output is not read for this long, so that a child writing much waits on it.
+  std::chrono::milliseconds holdOutput{0};
   // A child still running after this long is killed (its status is then 128 + SIGKILL).
   std::chrono::milliseconds timeout{60000};
 };
