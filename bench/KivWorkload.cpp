@@ -485,6 +485,23 @@ KivImageBuilder KivWorkload::bigImage() const {
   return builder;
 }
 
+KivTestVersion KivWorkload::libraryVersion(std::size_t index, int mac) const {
+  KivTestVersion version = mac == 0 ? umacVersion_ : lmacVersion_;
+  version.field2 = "lib-" + std::to_string(index);
+  return version;
+}
+
+KivImageBuilder KivWorkload::libraryBuild(std::size_t index, std::size_t size) const {
+  Random random(seed_ ^ (0x11B << 8) ^ index);
+  const std::size_t start = size - kBigImageTail;
+  KivImageBuilder builder;
+  builder.raw(0, filler(random, start));
+  std::vector<Statement> statements = statements_;
+  layOut(builder, start, libraryVersion(index, 0), libraryVersion(index, 1), statements);
+  builder.raw(builder.size(), filler(random, size - builder.size()));
+  return builder;
+}
+
 void KivWorkload::writeLog(KivWorkloadMix mix, std::uint64_t lines, std::ostream& out) const {
   const auto mixNumber = static_cast<std::uint64_t>(mix);
   LogComposer composer(statements_, seed_ + 0x1000 * (mixNumber + 1), deviceCount(mix));

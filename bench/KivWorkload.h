@@ -53,6 +53,11 @@ class KivWorkload {
   // A kBigImageSize file holding the same image in its last MiB, after random filler bytes that
   // contain zero bytes every few hundred bytes and no signature.
   KivImageBuilder bigImage() const;
+  // Build `index` of a firmware library: a `size`-byte file holding the same statements in its
+  // last MiB, after filler, under versions of its own (libraryVersion).
+  KivImageBuilder libraryBuild(std::size_t index, std::size_t size) const;
+  // The image's version with field2 "lib-<index>"; `mac` 0 UMAC, 1 LMAC.
+  KivTestVersion libraryVersion(std::size_t index, int mac) const;
 
   // Writes a raw log of exactly `lines` lines: a few host lines, one descriptor line per device
   // announcing the image's versions, then host and data lines in the mix's proportion. Data

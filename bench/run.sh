@@ -21,6 +21,8 @@ cases=(
   "host-heavy  host-heavy.log  file    -f kiv_log.elf"
   "folder      folder.log      folder  -f kiv_log.elf"
   "pipe        data-heavy.log  pipe    -f kiv_log.elf"
+  "json        data-heavy.log  file    -f kiv_log.elf -j"
+  "library     library.log     file    -f kiv_log.elf -F library"
   "debug       debug.log       file    -f kiv_log.elf -v 3"
   "image-load  -               stdin   -f big_image.elf"
 )

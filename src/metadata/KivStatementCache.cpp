@@ -11,11 +11,17 @@ constexpr std::size_t kFirstSlots = 256;
 
 const KivStatementCache::Statement& KivStatementCache::insert(
     uint32_t address, const std::array<unsigned char, kDescriptorSize>& descriptor,
-    std::string_view fileName, std::string_view format, std::string_view headerTail) {
-  Statement statement{KivFormat(headerTail, format), headerTail.size() + format.size(), descriptor,
-                      std::string(fileName), std::string(format)};
+    std::string_view fileName, std::string_view format, std::string_view headerTail,
+    std::string jsonMembers) {
+  Statement statement{KivFormat(headerTail, format),
+                      headerTail.size() + format.size(),
+                      descriptor,
+                      std::string(fileName),
+                      std::string(format),
+                      std::move(jsonMembers)};
   const std::size_t bytes = sizeof(Statement) + statement.fileName.capacity() +
-                            statement.format.capacity() + statement.line.footprint();
+                            statement.format.capacity() + statement.line.footprint() +
+                            statement.jsonMembers.capacity();
   if (statements_.size() >= kMaxStatements || bytes_ + bytes > budget_) {
     clear();
   }

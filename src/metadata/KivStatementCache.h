@@ -34,6 +34,8 @@ class KivStatementCache {
     std::array<unsigned char, kDescriptorSize> descriptor;
     std::string fileName;
     std::string format;
+    // With -j, the members of a decoded record's object that come from the statement alone.
+    std::string jsonMembers;
   };
 
   const Statement* find(uint32_t address) const {
@@ -54,7 +56,7 @@ class KivStatementCache {
   const Statement& insert(uint32_t address,
                           const std::array<unsigned char, kDescriptorSize>& descriptor,
                           std::string_view fileName, std::string_view format,
-                          std::string_view headerTail);
+                          std::string_view headerTail, std::string jsonMembers);
 
   std::size_t size() const { return statements_.size(); }
 

@@ -8,6 +8,13 @@
 namespace kivjson {
 namespace {
 
+// Host lines and decoded records, written by the million, use the writer; the rarer kinds an
+// object over a string.
+KivJsonWriter& writer() {
+  static KivJsonWriter writer;
+  return writer;
+}
+
 std::string& buffer() {
   static std::string text;
   text.clear();
@@ -30,10 +37,11 @@ void device(KivJsonObject& object, std::string_view deviceId) {
 }  // namespace
 
 std::string_view hostLine(uint32_t lineNumber, std::string_view line) {
-  std::string& text = buffer();
-  KivJsonObject object(text);
-  object.number("n", lineNumber).text("host", line);
-  return finish(object, text);
+  KivJsonWriter& object = writer();
+  object.begin();
+  object.number("n", lineNumber);
+  object.text("host", line);
+  return object.end();
 }
 
 std::string_view descriptorLine(uint32_t lineNumber, const KivDeviceDesc& device,
@@ -62,6 +70,18 @@ std::string_view undecodedLine(uint32_t lineNumber, std::string_view deviceId,
   return finish(object, text);
 }
 
+std::string statementMembers(std::string_view level, uint16_t module, std::string_view file,
+                             uint16_t sourceLine, std::string_view format) {
+  std::string members;
+  KivJsonObject(members)
+      .text("level", level)
+      .number("module", module)
+      .text("file", file)
+      .number("source_line", sourceLine)
+      .text("format", format);
+  return members.substr(1);  // without the object's "{"
+}
+
 std::string_view decodedLine(const Decoded& decoded) {
   std::string_view message = decoded.message;
   if (message.ends_with('\n')) {
@@ -73,20 +93,19 @@ std::string_view decodedLine(const Decoded& decoded) {
   *end++ = ',';
   end = std::to_chars(end, end + 11, decoded.param1).ptr;
   *end++ = ']';
-  std::string& text = buffer();
-  KivJsonObject object(text);
-  object.number("n", decoded.lineNumber).text("prefix", decoded.prefix);
-  device(object, decoded.deviceId);
-  object.number("timestamp", decoded.timestamp)
-      .text("type", decoded.type)
-      .text("level", decoded.level)
-      .number("module", decoded.module)
-      .text("file", decoded.file)
-      .number("source_line", decoded.sourceLine)
-      .text("format", decoded.format)
-      .json("values", std::string_view(values, static_cast<std::size_t>(end - values)))
-      .text("message", message);
-  return finish(object, text);
+  KivJsonWriter& object = writer();
+  object.begin();
+  object.number("n", decoded.lineNumber);
+  object.text("prefix", decoded.prefix);
+  if (!decoded.deviceId.empty()) {
+    object.text("device", decoded.deviceId);
+  }
+  object.number("timestamp", decoded.timestamp);
+  object.word("type", decoded.type);
+  object.members(decoded.statementMembers);
+  object.json("values", std::string_view(values, static_cast<std::size_t>(end - values)));
+  object.text("message", message);
+  return object.end();
 }
 
 }  // namespace kivjson

@@ -24,18 +24,19 @@ std::string_view undecodedLine(uint32_t lineNumber, std::string_view deviceId,
 inline constexpr std::string_view kVersionMismatch = "version-mismatch";
 inline constexpr std::string_view kUnannouncedDevice = "unannounced-device";
 
+// The members of a decoded record that depend only on its log statement, made once per statement:
+// "level":"INFO1","module":3,"file":"...","source_line":214,"format":"..."
+std::string statementMembers(std::string_view level, uint16_t module, std::string_view file,
+                             uint16_t sourceLine, std::string_view format);
+
 // A decoded record's fields, as rendering found them.
 struct Decoded {
   uint32_t lineNumber;
   std::string_view prefix;
   std::string_view deviceId;
   uint32_t timestamp;
-  std::string_view type;
-  std::string_view level;
-  uint16_t module;
-  std::string_view file;
-  uint16_t sourceLine;
-  std::string_view format;
+  std::string_view type;  // the tool's own name, written as it is
+  std::string_view statementMembers;
   uint32_t param0;
   uint32_t param1;
   std::string_view message;  // the expansion, its final line end included

@@ -97,6 +97,11 @@ class LineBuffer {
   std::size_t size_ = 0;
 };
 
+constexpr std::string_view kLogWord = " FW_LOG ";
+constexpr std::string_view kLogWordAndId = " FW_LOG [ID:";
+constexpr std::string_view kIdEnd = "] ";
+constexpr std::size_t kTimestampWidth = 10;
+
 // The fixed part of a decoded line up to its statement's part, taken literally:
 // "<prefix> <timestamp> FW_LOG [ID:<id>] [<type>:". The header tail follows.
 void composeHeader(LineBuffer& out, std::string_view prefix, const KivLogData& record,
@@ -106,13 +111,21 @@ void composeHeader(LineBuffer& out, std::string_view prefix, const KivLogData& r
   out.append(" ");
   out.appendTimestamp(record.timestamp);
   if (device.emptyId) {
-    out.append(" FW_LOG ");
+    out.append(kLogWord);
   } else {
-    out.append(" FW_LOG [ID:");
+    out.append(kLogWordAndId);
     out.append(device.deviceId);
-    out.append("] ");
+    out.append(kIdEnd);
   }
   out.append(kTypeColumns[std::min<uint32_t>(record.log_type, kTypeColumns.size() - 1)]);
+}
+
+// The length composeHeader gives before the cut to a line's length.
+std::size_t headerLength(std::string_view prefix, const KivDeviceDesc& device) {
+  return prefix.size() + 1 + kTimestampWidth +
+         (device.emptyId ? kLogWord.size()
+                         : kLogWordAndId.size() + device.deviceId.size() + kIdEnd.size()) +
+         kTypeColumns[0].size();
 }
 
 }  // namespace
@@ -209,8 +222,12 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
       readFailed("format", formatStrOffset);
       return;
     }
-    statement = &image.statements().insert(record.log_addr, metaBytes, fileName, format,
-                                           headerTail(meta, fileName));
+    statement = &image.statements().insert(
+        record.log_addr, metaBytes, fileName, format, headerTail(meta, fileName),
+        jsonOutput ? kivjson::statementMembers(
+                         logLevelNames[std::min<std::size_t>(meta.level, logLevelNames.size() - 1)],
+                         meta.module, fileName, meta.line, format)
+                   : std::string());
   } else if (tracing) {
     debugLog(kLogDebug, "         filenameOffset: 0x%X", filenameOffset);
     debugLog(kLogDebug, "         formatStrOffset: 0x%X", formatStrOffset);
@@ -234,31 +251,43 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
   // record's two values. Header and format together are cut to one line's length first. The
   // statement's own parse, header tail and format as one, serves whenever nothing is cut.
   static LineBuffer line;
-  composeHeader(line, prefix, record, *this);
-  const std::size_t headerSize = line.size();
   const KivFormat& statementLine = statement->line;
+  const std::size_t header = headerLength(prefix, *this);
+  const std::size_t tail = statement->lineSize - format.size();
   bool mayHoldZero = statementLine.writesZero();
-  if (line.size() + statement->lineSize <= kMaxLineLength) {
-    line.resize(statementLine.expand(record.param0, record.param1, line.data(), line.size(),
-                                     kMaxLineLength));
+  // The decoded line; with -j only its message, the expansion after the header.
+  std::string_view text;
+  if (header + statement->lineSize <= kMaxLineLength) {
+    if (jsonOutput) {
+      line.resize(statementLine.expand(record.param0, record.param1, line.data(), 0,
+                                       kMaxLineLength - header));
+      text = std::string_view(line.data(), line.size()).substr(tail);
+    } else {
+      composeHeader(line, prefix, record, *this);
+      line.resize(statementLine.expand(record.param0, record.param1, line.data(), line.size(),
+                                       kMaxLineLength));
+      text = std::string_view(line.data(), line.size());
+    }
   } else {
+    composeHeader(line, prefix, record, *this);
     line.append(headerTail(meta, fileName));
     const KivFormat cut(std::string_view(format).substr(0, kMaxLineLength - line.size()));
     line.resize(cut.expand(record.param0, record.param1, line.data(), line.size(), kMaxLineLength));
     mayHoldZero = cut.writesZero();
+    text = std::string_view(line.data(), line.size());
+    if (jsonOutput) {
+      text = text.substr(std::min(header + tail, text.size()));
+    }
   }
-  std::string_view text(line.data(), line.size());
   if (mayHoldZero) {
     text = text.substr(0, text.find('\0'));
   }
   if (jsonOutput) {
-    const std::size_t header = headerSize + statement->lineSize - format.size();
     writeDecoded(mainOutput,
-                 kivjson::decodedLine({lineNumber, prefix, deviceId, record.timestamp,
-                                       logTypeNames[std::min<uint32_t>(record.log_type, 4)],
-                                       logLevelNames[std::min<uint16_t>(meta.level, 7)],
-                                       meta.module, fileName, meta.line, format, record.param0,
-                                       record.param1, text.substr(std::min(header, text.size()))}));
+                 kivjson::decodedLine(
+                     {lineNumber, prefix, deviceId, record.timestamp,
+                      logTypeNames[std::min<uint32_t>(record.log_type, logTypeNames.size() - 1)],
+                      statement->jsonMembers, record.param0, record.param1, text}));
   } else {
     writeDecoded(mainOutput, text);
   }

@@ -2,6 +2,7 @@
 // samples and hostile input read back with a real JSON parser.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -130,6 +131,47 @@ TEST(JsonLinesE2E, TheShippedSamplesParseLineByLine) {
       EXPECT_GT(decoded, 10u);
       EXPECT_EQ(reports, 1u);
     }
+  }
+}
+
+// The text line a JSON Lines object stands for, rebuilt from its members.
+std::string textLine(const json& object) {
+  if (object.contains("host")) {
+    return object["host"].get<std::string>() + "\n";
+  }
+  if (object.contains("line")) {
+    return object["line"].get<std::string>() + "\n";
+  }
+  char header[256];
+  const std::string device =
+      object.contains("device") ? "[ID:" + object["device"].get<std::string>() + "] " : "";
+  std::snprintf(header, sizeof header,
+                " %10u FW_LOG %s[%-7s:%-7s] [%-30.30s:%5u]: ", object["timestamp"].get<unsigned>(),
+                device.c_str(), object["type"].get<std::string>().c_str(),
+                object["level"].get<std::string>().c_str(),
+                object["file"].get<std::string>().c_str(), object["source_line"].get<unsigned>());
+  const std::string format = object["format"];
+  const std::string end = format.ends_with("\r\n") ? "\r\n" : format.ends_with("\n") ? "\n" : "";
+  return object["prefix"].get<std::string>() + header + object["message"].get<std::string>() + end;
+}
+
+TEST(JsonLinesE2E, ObjectsHoldWhatTheTextLinesSay) {
+  const struct {
+    std::string folder;
+    std::vector<std::string> args;
+  } runs[] = {
+      {kExamples, {"-f", "kiv_log.elf", "-i", "sample.log"}},
+      {kExamples + "/firmware", {"-f", "kiv_log.elf", "-i", "raw.log", "-s"}},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(kivShownArgs(run.args));
+    std::vector<std::string> args = run.args;
+    args.push_back("-j");
+    std::string rebuilt;
+    for (const json& object : parseLines(runKivlogIn(run.folder, args).out)) {
+      rebuilt += textLine(object);
+    }
+    EXPECT_EQ(rebuilt, runKivlogIn(run.folder, run.args).out);
   }
 }
 
