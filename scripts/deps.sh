@@ -4,6 +4,7 @@
 #   scripts/deps.sh test   the above plus GoogleTest/GoogleMock and a JSON parser for the tests
 #   scripts/deps.sh ci     the above plus clang and its fuzzing runtime
 #   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time
+#   scripts/deps.sh package  demo's packages plus the Debian package tools and the manual's linters
 # As root it installs what is missing; otherwise it prints the one apt-get line to run.
 set -euo pipefail
 
@@ -13,7 +14,8 @@ case "${1:-demo}" in
   test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev) ;;
   ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev clang libclang-rt-14-dev) ;;
   bench) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev libbenchmark-dev time) ;;
-  *) echo "usage: $0 [demo|test|ci|bench]" >&2; exit 2 ;;
+  package) packages+=(dpkg-dev binutils groff-base mandoc) ;;
+  *) echo "usage: $0 [demo|test|ci|bench|package]" >&2; exit 2 ;;
 esac
 
 missing=()

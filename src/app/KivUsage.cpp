@@ -1,7 +1,14 @@
 #include "app/KivUsage.h"
 
+// The build's account, and its date and time when the build fixes them (SOURCE_DATE_EPOCH).
+#include "KivBuildStamp.h"
+
 #ifndef KIVLOG_BUILD_USER
 #define KIVLOG_BUILD_USER "unknown"
+#endif
+#ifndef KIVLOG_BUILD_DATE
+#define KIVLOG_BUILD_DATE __DATE__
+#define KIVLOG_BUILD_TIME __TIME__
 #endif
 
 namespace {
@@ -52,7 +59,8 @@ constexpr const char* kUsageBody =
 
 std::string versionBanner() {
   std::string banner("Version: ");
-  banner.append(kToolVersion).append(" ").append(__DATE__).append(" ").append(__TIME__);
+  banner.append(kToolVersion).append(" ").append(KIVLOG_BUILD_DATE);
+  banner.append(" ").append(KIVLOG_BUILD_TIME);
   banner.append(" ").append(KIVLOG_BUILD_USER);
   return banner;
 }

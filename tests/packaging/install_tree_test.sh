@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# What `cmake --install` puts in place, installed into a scratch DESTDIR with the prefix /usr that
+# the Debian package uses: exactly the expected files with their modes, a binary that runs, and a
+# manual page and a completion that are the ones in the source tree.
+#   install_tree_test.sh <build folder> <source folder>
+set -uo pipefail
+build=$1
+source=$2
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+passed=0
+failed=0
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    echo "FAIL: $what"
+    failed=$((failed + 1))
+  fi
+}
+
+DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null || {
+  echo "FAIL: cmake --install"
+  echo "0 passed, 1 failed"
+  exit 1
+}
+
+expected='/usr/bin/kivlog 755
+/usr/share/bash-completion/completions/kivlog 644
+/usr/share/doc/kivlog/changelog.gz 644
+/usr/share/doc/kivlog/copyright 644
+/usr/share/doc/kivlog/firmware/README.md 644
+/usr/share/doc/kivlog/firmware/host/kivlog_host.c 644
+/usr/share/doc/kivlog/firmware/host/kivlog_host.h 644
+/usr/share/doc/kivlog/firmware/include/kivlog/kivlog.h 644
+/usr/share/doc/kivlog/firmware/kivlog.ld 644
+/usr/share/lintian/overrides/kivlog 644
+/usr/share/man/man1/kivlog.1.gz 644'
+installed=$(cd "$root" && find . -type f -printf '/%P %m\n' | LC_ALL=C sort)
+check "installed files:
+$installed" test "$installed" = "$expected"
+
+check "the installed binary prints its usage" \
+  sh -c '"$1" -h | grep -q "^Usage: kivlog "' sh "$root/usr/bin/kivlog"
+check "the installed manual page is the source's" \
+  sh -c 'gzip -dc "$1" | cmp -s - "$2"' sh "$root/usr/share/man/man1/kivlog.1.gz" "$source/packaging/kivlog.1"
+check "the installed completion is the source's" \
+  cmp -s "$root/usr/share/bash-completion/completions/kivlog" "$source/packaging/kivlog.bash-completion"
+check "the installed changelog is the source's" \
+  sh -c 'gzip -dc "$1" | cmp -s - "$2"' sh "$root/usr/share/doc/kivlog/changelog.gz" "$source/packaging/changelog"
+
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]
