@@ -23,7 +23,7 @@ void FwElfVersion::setField(std::size_t index, std::string_view text) {
   const std::size_t width = kFieldWidths[index];
   const std::size_t n = std::min(width, text.size());
   char* dest = field(index);
-  std::memcpy(dest, text.data(), n);
+  std::copy_n(text.data(), n, dest);
   std::memset(dest + n, 0, width - n);
 }
 

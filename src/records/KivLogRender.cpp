@@ -66,7 +66,7 @@ class LineBuffer {
  public:
   void append(std::string_view text) {
     const std::size_t n = std::min(text.size(), kMaxLineLength - size_);
-    std::memcpy(data_ + size_, text.data(), n);
+    std::copy_n(text.data(), n, data_ + size_);
     size_ += n;
   }
   // `value` right-aligned in 10 columns, as "%10u" writes it.

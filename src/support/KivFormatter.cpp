@@ -17,7 +17,7 @@ class Sink {
 
   void put(std::string_view text) {
     const std::size_t n = std::min(text.size(), limit_ - std::min(size_, limit_));
-    std::memcpy(out_ + size_, text.data(), n);
+    std::copy_n(text.data(), n, out_ + size_);
     size_ += n;
   }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +44,7 @@ class KivJsonWriter {
   void word(const char (&name)[N], std::string_view value) {
     key(name, value.size() + 2);
     *end_++ = '"';
-    std::memcpy(end_, value.data(), value.size());
+    std::copy_n(value.data(), value.size(), end_);
     end_ += value.size();
     *end_++ = '"';
   }
@@ -58,14 +59,14 @@ class KivJsonWriter {
     *out = ',';
     out += first_ ? 0 : 1;
     first_ = false;
-    std::memcpy(out, text.data(), text.size());
+    std::copy_n(text.data(), text.size(), out);
     end_ = out + text.size();
   }
   // A member whose value is JSON already.
   template <std::size_t N>
   void json(const char (&name)[N], std::string_view value) {
     key(name, value.size());
-    std::memcpy(end_, value.data(), value.size());
+    std::copy_n(value.data(), value.size(), end_);
     end_ += value.size();
   }
   // Ends the object and the line: "}\n"; the view is valid until the next begin().

@@ -102,7 +102,7 @@ void KivOutput::writeSlow(std::string_view text) {
       return;
     }
     const std::size_t n = std::min(room, text.size());
-    std::memcpy(pptr(), text.data(), n);
+    std::copy_n(text.data(), n, pptr());
     pbump(static_cast<int>(n));
     text.remove_prefix(n);
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -41,7 +42,7 @@ class KivOutput : public std::streambuf {
 
   void write(std::string_view text) {
     if (static_cast<std::size_t>(epptr() - pptr()) >= text.size()) {
-      std::memcpy(pptr(), text.data(), text.size());
+      std::copy_n(text.data(), text.size(), pptr());
       pbump(static_cast<int>(text.size()));
     } else {
       writeSlow(text);
