@@ -54,6 +54,34 @@ bool sameText(std::string_view a, std::string_view b) {
   return true;
 }
 
+// The common form of a device id token right after a marker, "[ID:wlan0]": a token that starts
+// at once and holds a ':' and no '['. Reads it as the general token reader would and moves
+// `position` past it; false leaves everything to that reader.
+bool readPlainId(std::string_view line, std::size_t& position, std::string_view& id) {
+  if (position >= line.size() || line[position] != '[') {
+    return false;
+  }
+  std::size_t colon = std::string_view::npos;
+  for (std::size_t i = position + 1; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == ']') {
+      if (colon == std::string_view::npos) {
+        return false;
+      }
+      id = line.substr(colon + 1, i - colon - 1);
+      position = i + 1;
+      return true;
+    }
+    if (c == '[') {
+      return false;
+    }
+    if (c == ':' && colon == std::string_view::npos) {
+      colon = i;
+    }
+  }
+  return false;
+}
+
 Markers findMarkers(std::string_view line) {
   constexpr std::size_t kW = 2;  // the offset of the 'W' in both markers
   static_assert(kVersionMarker[kW] == 'W' && kDataMarker[kW] == 'W');
@@ -285,10 +313,12 @@ KivLogData* KivLogProcessor::readDataLine(std::string_view line, std::size_t mar
   prefix = line.substr(0, marker);
   std::size_t position = marker + kDataMarker.size();
   std::string_view deviceId;
-  KivDetokenizer detokenizer;
-  if (!detokenizer.nextToken(line, position, kIdKey, deviceId, idScratch_)) {
-    debugLog(kLogError, "Failed to get expected device id from %s", std::string(line).c_str());
-    return nullptr;
+  if (!readPlainId(line, position, deviceId)) {
+    KivDetokenizer detokenizer;
+    if (!detokenizer.nextToken(line, position, kIdKey, deviceId, idScratch_)) {
+      debugLog(kLogError, "Failed to get expected device id from %s", std::string(line).c_str());
+      return nullptr;
+    }
   }
   device = strict ? findDevice(deviceId) : createUnversionedDevice(deviceId);
   if (!KivLogData::parseDataLog(record_, deviceId, line, position)) {

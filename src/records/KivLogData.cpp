@@ -81,7 +81,7 @@ bool parsePlainTokens(std::string_view line, std::size_t position, uint32_t (&va
     ++p;
     values[index] = static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX));
   }
-  return std::memchr(p, '[', static_cast<std::size_t>(end - p)) == nullptr;
+  return p == end || std::memchr(p, '[', static_cast<std::size_t>(end - p)) == nullptr;
 }
 
 }  // namespace

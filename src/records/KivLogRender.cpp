@@ -8,6 +8,7 @@
 #include "records/KivJsonLines.h"
 #include "records/KivLogData.h"
 #include "records/KivLogMeta.h"
+#include "support/KivCopy.h"
 #include "support/KivDebugLog.h"
 #include "support/KivFormatter.h"
 #include "support/KivJson.h"
@@ -66,7 +67,7 @@ class LineBuffer {
  public:
   void append(std::string_view text) {
     const std::size_t n = std::min(text.size(), kMaxLineLength - size_);
-    std::copy_n(text.data(), n, data_ + size_);
+    kivCopy(data_ + size_, text.data(), n);
     size_ += n;
   }
   // `value` right-aligned in 10 columns, as "%10u" writes it.

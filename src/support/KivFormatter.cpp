@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include "support/KivCopy.h"
+
 namespace {
 
 // Appends to a buffer only while it holds less than `limit` bytes. Counts are clipped to the room
@@ -17,7 +19,7 @@ class Sink {
 
   void put(std::string_view text) {
     const std::size_t n = std::min(text.size(), limit_ - std::min(size_, limit_));
-    std::copy_n(text.data(), n, out_ + size_);
+    kivCopy(out_ + size_, text.data(), n);
     size_ += n;
   }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/KivCopy.h"
+
 // An output file written through its own buffer with write(2). Nothing is written until the buffer
 // fills or flush() is called, so the caller decides when a live reader sees the output.
 //
@@ -42,7 +44,7 @@ class KivOutput : public std::streambuf {
 
   void write(std::string_view text) {
     if (static_cast<std::size_t>(epptr() - pptr()) >= text.size()) {
-      std::copy_n(text.data(), text.size(), pptr());
+      kivCopy(pptr(), text.data(), text.size());
       pbump(static_cast<int>(text.size()));
     } else {
       writeSlow(text);
