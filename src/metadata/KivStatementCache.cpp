@@ -13,45 +13,48 @@ const KivStatementCache::Statement& KivStatementCache::insert(
     uint32_t address, const std::array<unsigned char, kDescriptorSize>& descriptor,
     std::string_view fileName, std::string_view format, std::string_view headerTail,
     std::string jsonMembers) {
-  Statement statement{KivFormat(headerTail, format),
-                      headerTail.size() + format.size(),
-                      descriptor,
-                      std::string(fileName),
-                      std::string(format),
-                      std::move(jsonMembers)};
-  const std::size_t bytes = sizeof(Statement) + statement.fileName.capacity() +
-                            statement.format.capacity() + statement.line.footprint() +
-                            statement.jsonMembers.capacity();
-  if (statements_.size() >= kMaxStatements || bytes_ + bytes > budget_) {
-    clear();
+  Statement statement{KivFormat(headerTail, format), address,
+                      static_cast<uint32_t>(headerTail.size() + format.size()), descriptor,
+                      std::make_unique<Text>(Text{std::string(fileName), std::string(format),
+                                                  std::move(jsonMembers)})};
+  const std::size_t bytes = sizeof(Text) + statement.text->fileName.capacity() +
+                            statement.text->format.capacity() +
+                            statement.text->jsonMembers.capacity() + statement.line.footprint();
+  std::size_t slots = slots_.size();
+  while (2 * (count_ + 1) > slots) {
+    slots = std::max(kFirstSlots, 2 * slots);
   }
-  if (2 * (statements_.size() + 1) > slots_.size()) {
-    std::vector<Slot> old(std::max(kFirstSlots, 2 * slots_.size()));
+  if (count_ >= kMaxStatements || bytes_ + bytes + slots * sizeof(Statement) > budget_) {
+    clear();
+    slots = kFirstSlots;
+  }
+  if (slots != slots_.size()) {
+    std::vector<Statement> old(slots);
     old.swap(slots_);
     shift_ = 32 - static_cast<unsigned>(std::countr_zero(slots_.size()));
-    for (const Slot& slot : old) {
-      if (slot.statement != nullptr) {
-        place(slot.address, slot.statement);
+    for (Statement& kept : old) {
+      if (kept.text != nullptr) {
+        place(std::move(kept));
       }
     }
   }
   bytes_ += bytes;
-  Statement& added = statements_.emplace_back(std::move(statement));
-  place(address, &added);
-  return added;
+  ++count_;
+  return place(std::move(statement));
 }
 
-void KivStatementCache::place(uint32_t address, Statement* statement) {
-  std::size_t i = slotOf(address);
-  while (slots_[i].statement != nullptr) {
+KivStatementCache::Statement& KivStatementCache::place(Statement statement) {
+  std::size_t i = slotOf(statement.address);
+  while (slots_[i].text != nullptr) {
     i = (i + 1) & (slots_.size() - 1);
   }
-  slots_[i] = {address, statement};
+  slots_[i] = std::move(statement);
+  return slots_[i];
 }
 
 void KivStatementCache::clear() {
   slots_.clear();
   shift_ = 32;
-  statements_.clear();
+  count_ = 0;
   bytes_ = 0;
 }

@@ -233,8 +233,8 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
     debugLog(kLogDebug, "         filenameOffset: 0x%X", filenameOffset);
     debugLog(kLogDebug, "         formatStrOffset: 0x%X", formatStrOffset);
   }
-  const std::string& fileName = statement->fileName;
-  const std::string& format = statement->format;
+  const std::string& fileName = statement->text->fileName;
+  const std::string& format = statement->text->format;
 
   if (tracing) {
     debugLog(kLogDebug, "LOG DATA: timestamp %u log_type %d log_addr %X param0 %u param1 %u",
@@ -288,7 +288,7 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
                  kivjson::decodedLine(
                      {lineNumber, prefix, deviceId, record.timestamp,
                       logTypeNames[std::min<uint32_t>(record.log_type, logTypeNames.size() - 1)],
-                      statement->jsonMembers, record.param0, record.param1, text}));
+                      statement->text->jsonMembers, record.param0, record.param1, text}));
   } else {
     writeDecoded(mainOutput, text);
   }
