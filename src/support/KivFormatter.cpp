@@ -153,7 +153,7 @@ Conversion parse(std::string_view format, std::size_t start) {
 }
 
 // A conversion about to be written: width and precision resolved, '*' values included.
-struct Spec {
+struct ResolvedConversion {
   char conversion;
   int length;  // 0 none, 1 hh, 2 h, 3 l
   bool left;
@@ -166,7 +166,7 @@ struct Spec {
   int64_t precision;
 };
 
-void putPadded(Sink& sink, const Spec& c, uint64_t size, auto&& body) {
+void putPadded(Sink& sink, const ResolvedConversion& c, uint64_t size, auto&& body) {
   const uint64_t padding =
       c.width > 0 && static_cast<uint64_t>(c.width) > size ? c.width - size : 0;
   if (!c.left) {
@@ -203,7 +203,7 @@ void putPlain(Sink& sink, char conversion, uint32_t value) {
   sink.put(std::string_view(first, static_cast<std::size_t>(buffer + sizeof buffer - first)));
 }
 
-void putInteger(Sink& sink, const Spec& c, uint32_t raw) {
+void putInteger(Sink& sink, const ResolvedConversion& c, uint32_t raw) {
   bool negative = false;
   uint32_t magnitude = raw;
   if (c.conversion == 'd' || c.conversion == 'i') {
@@ -376,16 +376,16 @@ std::size_t KivFormat::expand(uint32_t param0, uint32_t param1, char* out, std::
       putPlain(sink, piece->conversion, values[piece->value]);
       continue;
     }
-    Spec c{piece->conversion,
-           piece->length,
-           (piece->flags & kLeft) != 0,
-           (piece->flags & kPlus) != 0,
-           (piece->flags & kSpace) != 0,
-           (piece->flags & kAlternate) != 0,
-           (piece->flags & kZero) != 0,
-           (piece->flags & kHasPrecision) != 0,
-           static_cast<int32_t>(piece->offsetOrWidth),
-           static_cast<int32_t>(piece->sizeOrPrecision)};
+    ResolvedConversion c{piece->conversion,
+                         piece->length,
+                         (piece->flags & kLeft) != 0,
+                         (piece->flags & kPlus) != 0,
+                         (piece->flags & kSpace) != 0,
+                         (piece->flags & kAlternate) != 0,
+                         (piece->flags & kZero) != 0,
+                         (piece->flags & kHasPrecision) != 0,
+                         static_cast<int32_t>(piece->offsetOrWidth),
+                         static_cast<int32_t>(piece->sizeOrPrecision)};
     if (piece->widthValue != kNoValue) {
       const int64_t width = static_cast<int32_t>(values[piece->widthValue]);
       c.left = c.left || width < 0;
