@@ -354,12 +354,16 @@ std::size_t KivFormat::footprint() const {
 
 void KivFormat::expand(uint32_t param0, uint32_t param1, std::string& out,
                        std::size_t limit) const {
-  const std::size_t size = out.size();
-  if (size >= limit) {
+  if (out.size() >= limit) {
     return;
   }
-  out.resize(limit);
-  out.resize(expand(param0, param1, out.data(), size, limit));
+  // Expanded into a scratch buffer that keeps its size from call to call, then appended.
+  static std::string scratch;
+  const std::size_t room = limit - out.size();
+  if (scratch.size() < room) {
+    scratch.resize(room);
+  }
+  out.append(scratch.data(), expand(param0, param1, scratch.data(), 0, room));
 }
 
 std::size_t KivFormat::expand(uint32_t param0, uint32_t param1, char* out, std::size_t size,
