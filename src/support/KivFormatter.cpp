@@ -17,6 +17,9 @@ class Sink {
 
   void put(std::string_view text) {
     const std::size_t n = std::min(text.size(), limit_ - std::min(size_, limit_));
+    if (n == 0) {
+      return;  // an empty view may have no data at all, which memcpy must not be given
+    }
     std::memcpy(out_ + size_, text.data(), n);
     size_ += n;
   }
