@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "app/KivUsage.h"
+
 namespace {
 
 constexpr const char* kLegacySignature = "FAST_LOG_START_";
@@ -16,6 +18,15 @@ int levelFromText(const std::string& text) {
     return INT_MIN;
   }
   return static_cast<int>(value);
+}
+
+int commandLineError(const std::string& message, const std::string& program, std::ostream& out,
+                     std::ostream& err) {
+  err << message << '\n';
+  err.flush();
+  printUsage(out, program);
+  out.flush();
+  return 1;
 }
 
 }  // namespace
@@ -126,4 +137,28 @@ std::string conflictErrorText(std::string_view program) {
   std::string text(program);
   text.append(": cannot use -f with -u/-l (legacy mode)");
   return text;
+}
+
+std::optional<int> readFrontEnd(int argc, const char* const* argv, std::ostream& out,
+                                std::ostream& err, KivFrontEnd& frontEnd) {
+  frontEnd.program = programNameFrom(argc > 0 ? argv[0] : "kivlog");
+  frontEnd.commandLine =
+      parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  const std::string& program = frontEnd.program;
+  switch (frontEnd.commandLine.outcome) {
+    case KivParseOutcome::kValueError:
+      return commandLineError(valueErrorText(program, frontEnd.commandLine.errorOption), program,
+                              out, err);
+    case KivParseOutcome::kConflict:
+      return commandLineError(conflictErrorText(program), program, out, err);
+    case KivParseOutcome::kUsage:
+      printUsage(out, program);
+      return 0;
+    case KivParseOutcome::kRun:
+      break;
+  }
+  const KivOptions& options = frontEnd.commandLine.options;
+  frontEnd.umacPath = options.legacyMode ? options.umacPath : options.combinedPath;
+  frontEnd.lmacPath = options.legacyMode ? options.lmacPath : options.combinedPath;
+  return std::nullopt;
 }

@@ -3,7 +3,6 @@
 
 #include <iostream>
 #include <string>
-#include <vector>
 
 #include "app/KivCommandLine.h"
 #include "app/KivUsage.h"
@@ -26,43 +25,24 @@ void printUsingBlock(const KivOptions& options) {
             << "  Output   " << options.outputFolder.value_or("stdout") << '\n';
 }
 
-int commandLineError(const std::string& message, const std::string& program) {
-  std::cerr << message << '\n';
-  std::cerr.flush();
-  printUsage(std::cout, program);
-  std::cout.flush();
-  return 1;
-}
-
 int run(int argc, char** argv) {
-  const std::string program = programNameFrom(argc > 0 ? argv[0] : "kivlog");
   KivLogMetadata umac;
   KivLogMetadata lmac;
   KivLogProcessor processor;
 
-  const KivCommandLine commandLine =
-      parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
-  const KivOptions& options = commandLine.options;
-  switch (commandLine.outcome) {
-    case KivParseOutcome::kValueError:
-      return commandLineError(valueErrorText(program, commandLine.errorOption), program);
-    case KivParseOutcome::kConflict:
-      return commandLineError(conflictErrorText(program), program);
-    case KivParseOutcome::kUsage:
-      printUsage(std::cout, program);
-      return 0;
-    case KivParseOutcome::kRun:
-      break;
+  KivFrontEnd frontEnd;
+  if (const std::optional<int> status = readFrontEnd(argc, argv, std::cout, std::cerr, frontEnd)) {
+    return *status;
   }
+  const KivOptions& options = frontEnd.commandLine.options;
 
   setDebugLevel(options.debugLevel);
   debugLog(kLogDebug, "Debug level is set %d", options.debugLevel);
   processor.strict = options.strict;
 
-  const std::string& umacPath = options.legacyMode ? options.umacPath : options.combinedPath;
-  const std::string& lmacPath = options.legacyMode ? options.lmacPath : options.combinedPath;
   // Nothing can be decoded without both images; scripts see that in the exit status.
-  if (!umac.load(umacPath, options.umacSignature) || !lmac.load(lmacPath, options.lmacSignature)) {
+  if (!umac.load(frontEnd.umacPath, options.umacSignature) ||
+      !lmac.load(frontEnd.lmacPath, options.lmacSignature)) {
     return 1;
   }
   processor.setUmacMetadata(&umac);
