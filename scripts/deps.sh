@@ -2,7 +2,7 @@
 # Makes sure the Debian packages a build needs are installed.
 #   scripts/deps.sh demo   compiler, CMake and Ninja
 #   scripts/deps.sh test   the above plus GoogleTest/GoogleMock
-#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime
+#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, and valgrind
 #   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time
 # As root it installs what is missing; otherwise it prints the one apt-get line to run.
 set -euo pipefail
@@ -11,7 +11,7 @@ packages=(g++ cmake ninja-build)
 case "${1:-demo}" in
   demo) ;;
   test) packages+=(libgtest-dev libgmock-dev) ;;
-  ci) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev) ;;
+  ci) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind) ;;
   bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev time) ;;
   *) echo "usage: $0 [demo|test|ci|bench]" >&2; exit 2 ;;
 esac
