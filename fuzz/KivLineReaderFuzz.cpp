@@ -16,8 +16,13 @@
 
 namespace {
 
-constexpr std::size_t kMaxInput = 60000;  // one read of the reader's buffer takes it whole
-constexpr uint8_t kRun = 0xFF;            // kRun, count, byte: the byte repeated 64 * count times
+// Enough for a few cuts; one read of the reader's buffer takes it whole.
+constexpr std::size_t kMaxInput = 20000;
+// Past this many reads the rest of the input comes in the largest chunks, so that single bytes
+// cannot make one run cost tens of thousands of system calls.
+constexpr std::size_t kMaxSmallReads = 2048;
+constexpr std::size_t kLargestChunk = 8191;
+constexpr uint8_t kRun = 0xFF;  // kRun, count, byte: the byte repeated 64 * count times
 constexpr std::size_t kRunUnit = 64;
 
 struct Piece {
@@ -79,7 +84,9 @@ Result readInChunks(const std::string& input, const std::vector<std::size_t>& si
       }
       return;
     }
-    const std::size_t n = std::min(sizes[next++ % sizes.size()], input.size() - sent);
+    const std::size_t chunk = next < kMaxSmallReads ? sizes[next % sizes.size()] : kLargestChunk;
+    ++next;
+    const std::size_t n = std::min(chunk, input.size() - sent);
     if (::write(fds[1], input.data() + sent, n) != static_cast<ssize_t>(n)) {
       kivFuzzFail("short write into the pipe");
     }
