@@ -116,8 +116,8 @@ bool addConversion(Bytes& in, Generated& g) {
   const char conversion = "diuoxXc"[choice % 7];
   const bool isChar = conversion == 'c';
   const bool isSigned = conversion == 'd' || conversion == 'i';
-  std::string spec = "%";
-  std::string libcSpec = "%";
+  std::string text = "%";
+  std::string libcText = "%";
   const uint8_t flags = in.next();
   for (int bit = 0; bit < 5; ++bit) {
     if ((flags & (1u << bit)) == 0) {
@@ -129,9 +129,9 @@ bool addConversion(Bytes& in, Generated& g) {
         (isChar && (flag == '+' || flag == ' '))) {
       continue;
     }
-    spec += flag;
+    text += flag;
     if (!(isChar && flag == '0')) {
-      libcSpec += flag;
+      libcText += flag;
     }
   }
   const uint8_t fields = in.next();
@@ -175,10 +175,10 @@ bool addConversion(Bytes& in, Generated& g) {
         break;
     }
   }
-  spec += field + length + conversion;
-  libcSpec += field + length + conversion;
-  g.format += spec;
-  g.libcFormat += libcSpec;
+  text += field + length + conversion;
+  libcText += field + length + conversion;
+  g.format += text;
+  g.libcFormat += libcText;
   g.args[g.argCount++] = {kind, 0};
   return true;
 }
