@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "support/KivDebugLog.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
+#include "support/KivDebugLog.h"
 
 namespace {
 

@@ -3,6 +3,9 @@
 #include <climits>
 #include <cstdlib>
 
+#include "app/KivUsage.h"
+#include "metadata/KivFirmwareLibrary.h"
+
 namespace {
 
 constexpr const char* kLegacySignature = "FAST_LOG_START_";
@@ -16,6 +19,15 @@ int levelFromText(const std::string& text) {
     return INT_MIN;
   }
   return static_cast<int>(value);
+}
+
+int commandLineError(const std::string& message, const std::string& program, std::ostream& out,
+                     std::ostream& err) {
+  err << message << '\n';
+  err.flush();
+  printUsage(out, program);
+  out.flush();
+  return 1;
 }
 
 }  // namespace
@@ -132,4 +144,38 @@ std::string conflictErrorText(std::string_view program) {
   std::string text(program);
   text.append(": cannot use -f with -u/-l (legacy mode)");
   return text;
+}
+
+std::optional<int> readFrontEnd(int argc, const char* const* argv, std::ostream& out,
+                                std::ostream& err, KivFrontEnd& frontEnd) {
+  frontEnd.program = programNameFrom(argc > 0 ? argv[0] : "kivlog");
+  frontEnd.commandLine =
+      parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  const std::string& program = frontEnd.program;
+  switch (frontEnd.commandLine.outcome) {
+    case KivParseOutcome::kValueError:
+      return commandLineError(valueErrorText(program, frontEnd.commandLine.errorOption), program,
+                              out, err);
+    case KivParseOutcome::kConflict:
+      return commandLineError(conflictErrorText(program), program, out, err);
+    case KivParseOutcome::kUsage:
+    case KivParseOutcome::kRun:
+      break;
+  }
+  const KivOptions& options = frontEnd.commandLine.options;
+  // A firmware folder that cannot be read is an option error like the others, also when the
+  // scan ended at an unknown argument.
+  std::string reason;
+  if (options.libraryFolder && !KivFirmwareLibrary::readable(*options.libraryFolder, reason)) {
+    return commandLineError(
+        program + ": cannot read firmware folder " + *options.libraryFolder + ": " + reason,
+        program, out, err);
+  }
+  if (frontEnd.commandLine.outcome == KivParseOutcome::kUsage) {
+    printUsage(out, program);
+    return 0;
+  }
+  frontEnd.umacPath = options.legacyMode ? options.umacPath : options.combinedPath;
+  frontEnd.lmacPath = options.legacyMode ? options.lmacPath : options.combinedPath;
+  return std::nullopt;
 }

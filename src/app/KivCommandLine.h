@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,3 +51,18 @@ std::string programNameFrom(std::string_view argv0);
 // The texts of the two command-line errors, without the trailing newline.
 std::string valueErrorText(std::string_view program, std::string_view option);
 std::string conflictErrorText(std::string_view program);
+
+// A command line read up to the point where a run starts: the program name, the parsed options
+// and the file each image is loaded from (the combined file for both, or in legacy mode its own).
+struct KivFrontEnd {
+  std::string program;
+  KivCommandLine commandLine;
+  std::string umacPath;
+  std::string lmacPath;
+};
+
+// Reads the argument vector into `frontEnd`. When the command line starts no run, writes what it
+// calls for (a command-line error to `err`, the usage text to `out`) and returns the exit status;
+// otherwise returns std::nullopt and writes nothing.
+std::optional<int> readFrontEnd(int argc, const char* const* argv, std::ostream& out,
+                                std::ostream& err, KivFrontEnd& frontEnd);

@@ -5,7 +5,6 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "app/KivCommandLine.h"
 #include "app/KivUsage.h"
@@ -58,13 +57,6 @@ std::string usingObject(const KivOptions& options, KivFirmwareLibrary* library) 
   return text;
 }
 
-int commandLineError(const std::string& message, const std::string& program) {
-  writeToStderr(message + '\n');
-  printUsage(std::cout, program);
-  std::cout.flush();
-  return 1;
-}
-
 // The program name, for messages written while outputs are being flushed.
 std::string programName;
 // The progress line, erased before anything else goes to standard error.
@@ -77,43 +69,24 @@ void reportFailedWrite(const KivOutput& output) {
 }
 
 int run(int argc, char** argv) {
-  const std::string& program = programName;
   KivLogMetadata umac;
   KivLogMetadata lmac;
   KivLogProcessor processor;
 
-  const KivCommandLine commandLine =
-      parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
-  const KivOptions& options = commandLine.options;
-  switch (commandLine.outcome) {
-    case KivParseOutcome::kValueError:
-      return commandLineError(valueErrorText(program, commandLine.errorOption), program);
-    case KivParseOutcome::kConflict:
-      return commandLineError(conflictErrorText(program), program);
-    case KivParseOutcome::kUsage:
-    case KivParseOutcome::kRun:
-      break;
+  KivFrontEnd frontEnd;
+  if (const std::optional<int> status = readFrontEnd(argc, argv, std::cout, std::cerr, frontEnd)) {
+    return *status;
   }
-  std::string reason;
-  if (options.libraryFolder && !KivFirmwareLibrary::readable(*options.libraryFolder, reason)) {
-    return commandLineError(
-        program + ": cannot read firmware folder " + *options.libraryFolder + ": " + reason,
-        program);
-  }
-  if (commandLine.outcome == KivParseOutcome::kUsage) {
-    printUsage(std::cout, program);
-    return 0;
-  }
+  const KivOptions& options = frontEnd.commandLine.options;
 
   jsonOutput = options.json;
   setDebugLevel(options.debugLevel);
   debugLog(kLogDebug, "Debug level is set %d", options.debugLevel);
   processor.strict = options.strict;
 
-  const std::string& umacPath = options.legacyMode ? options.umacPath : options.combinedPath;
-  const std::string& lmacPath = options.legacyMode ? options.lmacPath : options.combinedPath;
   // Nothing can be decoded without both images; scripts see that in the exit status.
-  if (!umac.load(umacPath, options.umacSignature) || !lmac.load(lmacPath, options.lmacSignature)) {
+  if (!umac.load(frontEnd.umacPath, options.umacSignature) ||
+      !lmac.load(frontEnd.lmacPath, options.lmacSignature)) {
     return 1;
   }
   processor.setUmacMetadata(&umac);
@@ -125,7 +98,7 @@ int run(int argc, char** argv) {
     processor.library = &*library;
   }
 
-  KivProgress progress(program);
+  KivProgress progress(frontEnd.program);
   processor.progress = &progress;
   shownProgress = &progress;
   if (options.outputFolder && !processor.openOutputFolder(*options.outputFolder)) {

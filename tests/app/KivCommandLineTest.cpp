@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/KivUsage.h"
 #include "support/KivProcess.h"
 
 namespace {
@@ -185,6 +188,58 @@ TEST(KivCommandLine, ProgramNameIsTheLastPathComponentOfArgvZero) {
   };
   for (const auto& [argv0, name] : rows) {
     EXPECT_EQ(programNameFrom(argv0), name) << "argv0: " << argv0;
+  }
+}
+
+std::string usageOf(std::string_view program) {
+  std::ostringstream text;
+  printUsage(text, program);
+  return text.str();
+}
+
+TEST(KivFrontEnd, WritesWhatTheCommandLineCallsForOrChoosesTheImageFiles) {
+  struct FrontEndRow {
+    Args argv;
+    std::optional<int> status;  // std::nullopt: a run starts
+    std::string err;
+    std::string usageProgram;  // the usage text expected on standard output, for this name
+    std::string umacPath;
+    std::string lmacPath;
+  };
+  const std::vector<FrontEndRow> rows = {
+      {{}, std::nullopt, "", "", "kiv_log.elf", "kiv_log.elf"},
+      {{"/opt/kivlog", "-f", "c.elf", "-r"}, std::nullopt, "", "", "c.elf", "c.elf"},
+      {{"kivlog", "-u", "a.elf"}, std::nullopt, "", "", "a.elf", "lmac.elf"},
+      {{"kivlog", "-sig_umac", "S", "-l", "b.elf"}, std::nullopt, "", "", "umac.elf", "b.elf"},
+      {{"/opt/kivlog", "-r", "-i"},
+       1,
+       "kivlog: option -i requires a filename argument\n",
+       "kivlog"},
+      {{"kivlog", "-f", "a", "-u", "b"},
+       1,
+       "kivlog: cannot use -f with -u/-l (legacy mode)\n",
+       "kivlog"},
+      {{"C:\\tools\\k.exe", "-h"}, 0, "", "k.exe"},
+  };
+  for (const FrontEndRow& row : rows) {
+    std::vector<const char*> argv;
+    for (const std::string& arg : row.argv) {
+      argv.push_back(arg.c_str());
+    }
+    argv.push_back(nullptr);
+    std::ostringstream out;
+    std::ostringstream err;
+    KivFrontEnd frontEnd;
+    const std::optional<int> status =
+        readFrontEnd(static_cast<int>(row.argv.size()), argv.data(), out, err, frontEnd);
+    const std::string shown = kivShownArgs(row.argv);
+    EXPECT_EQ(status, row.status) << shown;
+    EXPECT_EQ(err.str(), row.err) << shown;
+    EXPECT_EQ(out.str(), row.usageProgram.empty() ? "" : usageOf(row.usageProgram)) << shown;
+    if (!row.status) {
+      EXPECT_EQ(frontEnd.umacPath, row.umacPath) << shown;
+      EXPECT_EQ(frontEnd.lmacPath, row.lmacPath) << shown;
+    }
   }
 }
 

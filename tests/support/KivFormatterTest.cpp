@@ -81,6 +81,18 @@ TEST(KivFormatter, FlagsWidthAndPrecisionFollowC) {
   });
 }
 
+// These conversions put an empty sign or base prefix before their digits; writing it must cost
+// nothing and touch nothing, also when the output is already full.
+TEST(KivFormatter, ConversionsWithoutSignOrBasePrefixWriteOnlyPaddingAndDigits) {
+  expectCases({
+      {"%hu|%hhx", 0x18000, 0x1ff, "32768|ff"},
+      {"[%5o][%-4X]", 8, 255, "[   10][FF  ]"},
+      {"[%.0x][%#x]", 0, 0, "[][0]"},
+  });
+  EXPECT_EQ(expand("ab%5u", 7, 0, 2), "ab");
+  EXPECT_EQ(expand("ab%hu", 7, 0, 3), "ab7");
+}
+
 TEST(KivFormatter, CharacterZeroIsWrittenAsAZeroByte) {
   EXPECT_EQ(expand("a%cb", 0), std::string("a\0b", 3));
 }

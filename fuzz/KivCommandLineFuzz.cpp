@@ -1,0 +1,191 @@
+// Runs arbitrary argument vectors through the front end up to the point where a run would start,
+// and checks what it decided against a plain reading of the options: the outcome, the texts on
+// standard output and standard error, the exit status, the files and signatures of each image
+// and the debug level. Nothing is opened and nothing exits.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "KivFuzzSupport.h"
+#include "app/KivCommandLine.h"
+#include "app/KivUsage.h"
+
+namespace {
+
+constexpr std::size_t kMaxArguments = 64;
+
+struct OptionInfo {
+  std::string_view name;
+  bool takesValue;
+};
+
+constexpr OptionInfo kOptions[] = {
+    {"-r", false}, {"-s", false}, {"-i", true}, {"-l", true},        {"-u", true},
+    {"-o", true},  {"-v", true},  {"-f", true}, {"-sig_umac", true}, {"-sig_lmac", true},
+};
+
+const OptionInfo* optionNamed(std::string_view arg) {
+  for (const OptionInfo& option : kOptions) {
+    if (option.name == arg) {
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+// What the front end should decide, read straight from the arguments.
+struct Expected {
+  KivParseOutcome outcome = KivParseOutcome::kRun;
+  std::vector<std::string> badValueOptions;  // options that took a value beginning with '-'
+  std::string missingValueOption;            // a value option at the very end
+  bool legacy = false;
+  bool combined = false;
+  std::optional<std::string> value[10];  // the last value of each option, by index in kOptions
+  std::string umacPath = "kiv_log.elf";
+  std::string lmacPath = "kiv_log.elf";
+  std::string umacSignature = "FAST_LOG_UMAC__";
+  std::string lmacSignature = "FAST_LOG_LMAC__";
+  int debugLevel = 0;
+};
+
+Expected expectedFor(const std::vector<std::string>& args) {
+  Expected e;
+  bool unrecognised = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const OptionInfo* option = optionNamed(args[i]);
+    if (option == nullptr) {
+      unrecognised = true;
+      break;
+    }
+    const auto index = static_cast<std::size_t>(option - kOptions);
+    e.legacy = e.legacy || option->name == "-u" || option->name == "-l";
+    e.combined = e.combined || option->name == "-f";
+    if (!option->takesValue) {
+      continue;
+    }
+    if (i + 1 == args.size()) {
+      e.missingValueOption = args[i];
+      break;
+    }
+    e.value[index] = args[++i];
+    if (args[i].starts_with('-')) {
+      e.badValueOptions.push_back(args[i - 1]);
+    }
+  }
+  if (!e.badValueOptions.empty() || !e.missingValueOption.empty()) {
+    e.outcome = KivParseOutcome::kValueError;
+  } else if (e.legacy && e.combined) {
+    e.outcome = KivParseOutcome::kConflict;
+  } else if (unrecognised) {
+    e.outcome = KivParseOutcome::kUsage;
+  }
+  const std::string legacySignature = "FAST_LOG_START_";
+  if (e.legacy) {
+    e.umacPath = e.value[4].value_or("umac.elf");
+    e.lmacPath = e.value[3].value_or("lmac.elf");
+    e.umacSignature = e.value[8].value_or(legacySignature);
+    e.lmacSignature = e.value[9].value_or(legacySignature);
+  } else {
+    e.umacPath = e.lmacPath = e.value[7].value_or("kiv_log.elf");
+    e.umacSignature = e.value[8].value_or(e.umacSignature);
+    e.lmacSignature = e.value[9].value_or(e.lmacSignature);
+  }
+  if (e.value[6]) {
+    errno = 0;
+    const long level = std::strtol(e.value[6]->c_str(), nullptr, 10);
+    e.debugLevel = level > INT_MAX ? INT_MAX : level < INT_MIN ? INT_MIN : static_cast<int>(level);
+  }
+  return e;
+}
+
+std::string usageFor(const std::string& program) {
+  std::ostringstream usage;
+  printUsage(usage, program);
+  return usage.str();
+}
+
+void check(bool ok, std::string_view what) {
+  if (!ok) {
+    kivFuzzFail(what);
+  }
+}
+
+}  // namespace
+
+// The input split at its zero bytes is the argument vector, program name first; an empty input
+// gives an empty vector.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::vector<std::string> argv;
+  for (std::size_t from = 0; from < input.size() && argv.size() < kMaxArguments;) {
+    const std::size_t end = std::min(input.find('\0', from), input.size());
+    argv.emplace_back(input.substr(from, end - from));
+    from = end + 1;
+  }
+  std::vector<const char*> pointers;
+  for (const std::string& arg : argv) {
+    pointers.push_back(arg.c_str());
+  }
+  pointers.push_back(nullptr);
+
+  std::ostringstream out;
+  std::ostringstream err;
+  KivFrontEnd frontEnd;
+  const std::optional<int> status =
+      readFrontEnd(static_cast<int>(argv.size()), pointers.data(), out, err, frontEnd);
+
+  const std::string program = argv.empty() ? "kivlog" : frontEnd.program;
+  check(program.find('/') == std::string::npos, "the program name holds a '/'");
+  check(argv.empty() || std::string_view(argv[0]).ends_with(program),
+        "the program name is not the end of argv[0]");
+
+  const std::vector<std::string> args(argv.begin() + (argv.empty() ? 0 : 1), argv.end());
+  const Expected e = expectedFor(args);
+  const KivCommandLine& c = frontEnd.commandLine;
+  check(c.outcome == e.outcome, "outcome");
+  check(c.options.debugLevel == e.debugLevel, "debug level");
+  switch (e.outcome) {
+    case KivParseOutcome::kRun:
+      check(!status.has_value(), "a run was not started");
+      check(out.str().empty() && err.str().empty(), "a run wrote before it started");
+      check(c.options.legacyMode == e.legacy, "legacy mode");
+      check(frontEnd.umacPath == e.umacPath && frontEnd.lmacPath == e.lmacPath, "image files");
+      check(c.options.umacSignature == e.umacSignature, "UMAC signature");
+      check(c.options.lmacSignature == e.lmacSignature, "LMAC signature");
+      check(c.options.inputFile == e.value[2] && c.options.outputFolder == e.value[5],
+            "input file or output folder");
+      break;
+    case KivParseOutcome::kUsage:
+      check(status == 0, "usage status");
+      check(err.str().empty(), "usage wrote to standard error");
+      check(out.str() == usageFor(program), "usage text");
+      break;
+    case KivParseOutcome::kValueError: {
+      check(status == 1, "value error status");
+      const OptionInfo* named = optionNamed(c.errorOption);
+      check(named != nullptr && named->takesValue, "a value error names a flag or no option");
+      const bool listed = e.badValueOptions.empty()
+                              ? c.errorOption == e.missingValueOption
+                              : std::find(e.badValueOptions.begin(), e.badValueOptions.end(),
+                                          c.errorOption) != e.badValueOptions.end();
+      check(listed, "a value error names an option whose value was fine");
+      check(err.str() == program + ": option " + c.errorOption + " requires a filename argument\n",
+            "value error text");
+      check(out.str() == usageFor(program), "usage text after a value error");
+      break;
+    }
+    case KivParseOutcome::kConflict:
+      check(status == 1, "conflict status");
+      check(err.str() == program + ": cannot use -f with -u/-l (legacy mode)\n", "conflict text");
+      check(out.str() == usageFor(program), "usage text after a conflict");
+      break;
+  }
+  return 0;
+}

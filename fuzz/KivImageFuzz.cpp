@@ -1,0 +1,119 @@
+// Loads arbitrary bytes as a firmware image file, with the two combined signatures and with the
+// legacy one, and renders a fixed set of data lines against whatever loaded: descriptors and
+// strings at every place of the file, addresses that wrap below the base, descriptors and strings
+// cut by the end of the file, and log types beyond the two processors.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "KivFuzzSupport.h"
+#include "metadata/KivLogMetadata.h"
+#include "processor/KivLogProcessor.h"
+#include "support/KivDebugLog.h"
+
+namespace {
+
+constexpr uint32_t kSpacing = 16;            // descriptors are 16 bytes
+constexpr uint32_t kSpacedReach = 8192;      // bytes of the file covered at that spacing
+constexpr uint32_t kTailReach = 24;          // last bytes of the file covered byte by byte
+constexpr std::size_t kMaxOutput = 1 << 22;  // what the fixed lines can write, with room to spare
+
+std::string dataLine(std::string_view id, uint32_t logType, uint32_t address, uint32_t param0,
+                     uint32_t param1) {
+  char line[128];
+  std::snprintf(line, sizeof line, "[%u.0] [FW_LOG-R][ID:%.*s][1000][%u][%x][%u][%u]", logType,
+                static_cast<int>(id.size()), id.data(), logType, address, param0, param1);
+  return line;
+}
+
+// The data lines for one image: `logType` selects it, `image` gives the address mapping.
+void addLines(std::string& log, const KivLogMetadata& image, uint32_t logType, uint32_t fileSize) {
+  // The address whose descriptor lies at file offset `offset`, wrapping as the tool does.
+  const auto at = [&image](uint32_t offset) {
+    return image.baseAddress() + offset - image.dataOffset();
+  };
+  std::vector<uint32_t> addresses;
+  for (uint32_t offset = 0; offset < fileSize && offset < kSpacedReach; offset += kSpacing) {
+    addresses.push_back(at(offset));
+  }
+  for (uint32_t back = 1; back <= kTailReach && back <= fileSize; ++back) {
+    addresses.push_back(at(fileSize - back));
+  }
+  addresses.insert(addresses.end(),
+                   {image.baseAddress() - 1, image.baseAddress() - kSpacing, 0u, 0xFFFFFFFFu,
+                    0xFFFFFFF0u, image.versionAddress(), at(fileSize), at(fileSize + kSpacing)});
+  uint32_t n = 0;
+  for (const uint32_t address : addresses) {
+    // The two log types of the processor (its even and odd one), each with values that feed
+    // signed, unsigned and character conversions differently.
+    log += dataLine("dev", logType + (n & 1), address, 0x80000000u + n, n * 0x01010101u) + '\n';
+    ++n;
+  }
+  log += dataLine("other", 4, image.baseAddress(), 1, 2) + '\n';
+  log += dataLine("other", 0xFFFFFFFFu, image.baseAddress(), 1, 2) + '\n';
+}
+
+// Decodes the fixed lines against the two images with the processor, output into memory.
+void render(KivLogMetadata& umac, KivLogMetadata& lmac, uint32_t fileSize) {
+  std::string log =
+      "[FW_ELF_VER][ID:dev][UMAC][a][b][c][d][e][f][LMAC][a][b][c][d][e][f]\n"
+      "host line\n";
+  addLines(log, umac, 0, fileSize);
+  addLines(log, lmac, 2, fileSize);
+  const int logFd = kivMemoryFile(log);
+  if (logFd < 0) {
+    return;
+  }
+  {
+    KivFuzzCapture capture;
+    {
+      KivLogProcessor processor;
+      processor.setUmacMetadata(&umac);
+      processor.setLmacMetadata(&lmac);
+      processor.processStream(logFd);
+      processor.printReport(std::cout, true);
+    }
+    std::cout.flush();
+    if (capture.out().size() > kMaxOutput) {
+      kivFuzzFail("the fixed lines wrote more than any line could");
+    }
+  }
+  ::close(logFd);
+}
+
+void loadAndRender(const std::string& path, const char* umacSignature, const char* lmacSignature,
+                   uint32_t fileSize) {
+  KivLogMetadata umac;
+  KivLogMetadata lmac;
+  bool loaded = false;
+  {
+    KivFuzzCapture capture;
+    loaded = umac.load(path, umacSignature) && lmac.load(path, lmacSignature);
+  }
+  if (loaded) {
+    render(umac, lmac, fileSize);
+  }
+}
+
+}  // namespace
+
+// The whole input is the image file. Inputs of odd length run with every diagnostic on.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const int imageFd = kivMemoryFile(bytes);
+  if (imageFd < 0) {
+    return 0;
+  }
+  setDebugLevel(size % 2 == 1 ? kLogDebug : kLogError);
+  const std::string path = "/proc/self/fd/" + std::to_string(imageFd);
+  const auto fileSize = static_cast<uint32_t>(size);
+  loadAndRender(path, "FAST_LOG_UMAC__", "FAST_LOG_LMAC__", fileSize);
+  loadAndRender(path, "FAST_LOG_START_", "FAST_LOG_START_", fileSize);
+  setDebugLevel(kLogError);
+  ::close(imageFd);
+  return 0;
+}

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Reads a built kivlog binary and fails, naming what is missing, unless it is hardened: a
+# position-independent executable, full RELRO (GNU_RELRO and BIND_NOW), stack canaries
+# (__stack_chk_fail), fortified libc calls (__*_chk) and, on x86-64, control-flow protection: the
+# CET property note (IBT and SHSTK). The linker keeps that note only when every object linked in
+# has it, and some C libraries' start files (Debian 12's crt1.o and crti.o) have none; then the
+# landing pad that -fcf-protection puts at the start of main (endbr64) stands in for it.
+#   scripts/check-hardening.sh <binary>
+set -euo pipefail
+binary="${1:?usage: $0 <binary>}"
+[ -f "$binary" ] || { echo "check-hardening: no file $binary" >&2; exit 2; }
+
+missing=()
+header="$(readelf -h -W "$binary")"
+segments="$(readelf -l -W "$binary")"
+dynamic="$(readelf -d -W "$binary")"
+symbols="$(readelf --dyn-syms -W "$binary")"
+notes="$(readelf -n -W "$binary")"
+
+grep -Eq 'Type:[[:space:]]+DYN' <<<"$header" || missing+=("PIE (ELF type is not DYN)")
+grep -q 'GNU_RELRO' <<<"$segments" || missing+=("RELRO (no GNU_RELRO segment)")
+grep -Eq 'BIND_NOW|FLAGS.*NOW' <<<"$dynamic" || missing+=("full RELRO (no BIND_NOW)")
+grep -q 'FLAGS_1.*PIE' <<<"$dynamic" || missing+=("PIE (no PIE flag in FLAGS_1)")
+grep -q '__stack_chk_fail' <<<"$symbols" || missing+=("stack protector (no __stack_chk_fail)")
+fortified="$(grep -Eo '__[a-z0-9_]+_chk(@| |$)' <<<"$symbols" | tr -d '@ ' | sort -u | paste -sd' ')"
+[ -n "$fortified" ] || missing+=("_FORTIFY_SOURCE (no __*_chk call)")
+cet="no"
+if [ "$(readelf -h "$binary" | grep -c 'X86-64')" -gt 0 ]; then
+  if grep -q 'IBT' <<<"$notes" && grep -q 'SHSTK' <<<"$notes"; then
+    cet="property note IBT, SHSTK"
+  elif objdump -d --no-show-raw-insn --disassemble=main "$binary" |
+      grep -A1 '<main>:' | grep -q endbr64; then
+    cet="endbr64 landing pads (no property note: a start file linked in has none)"
+  else
+    missing+=("control-flow protection (no CET property note, no endbr64 at main)")
+  fi
+fi
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "check-hardening: $binary is missing:" >&2
+  printf '  %s\n' "${missing[@]}" >&2
+  exit 1
+fi
+echo "check-hardening: $binary: PIE, full RELRO, stack protector, fortify ($fortified), CET: $cet"
