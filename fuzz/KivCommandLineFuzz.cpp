@@ -1,12 +1,16 @@
 // Runs arbitrary argument vectors through the front end up to the point where a run would start,
 // and checks what it decided against a plain reading of the options: the outcome, the texts on
 // standard output and standard error, the exit status, the files and signatures of each image
-// and the debug level. Nothing is opened and nothing exits.
+// and the debug level. Nothing is opened but a firmware folder named with -F, and nothing exits.
+#include <dirent.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -27,9 +31,12 @@ struct OptionInfo {
 };
 
 constexpr OptionInfo kOptions[] = {
-    {"-r", false}, {"-s", false}, {"-i", true}, {"-l", true},        {"-u", true},
-    {"-o", true},  {"-v", true},  {"-f", true}, {"-sig_umac", true}, {"-sig_lmac", true},
+    {"-r", false},       {"-s", false},       {"-i", true}, {"-l", true},
+    {"-u", true},        {"-o", true},        {"-v", true}, {"-f", true},
+    {"-sig_umac", true}, {"-sig_lmac", true}, {"-F", true}, {"-j", false},
 };
+constexpr std::size_t kLibrary = 10;
+constexpr std::size_t kJson = 11;
 
 const OptionInfo* optionNamed(std::string_view arg) {
   for (const OptionInfo& option : kOptions) {
@@ -47,7 +54,10 @@ struct Expected {
   std::string missingValueOption;            // a value option at the very end
   bool legacy = false;
   bool combined = false;
-  std::optional<std::string> value[10];  // the last value of each option, by index in kOptions
+  std::optional<std::string> value[std::size(kOptions)];  // each option's last value, by index
+  bool json = false;
+  // Why the firmware folder cannot be read, when it was given and cannot be.
+  std::optional<std::string> folderError;
   std::string umacPath = "kiv_log.elf";
   std::string lmacPath = "kiv_log.elf";
   std::string umacSignature = "FAST_LOG_UMAC__";
@@ -67,6 +77,7 @@ Expected expectedFor(const std::vector<std::string>& args) {
     const auto index = static_cast<std::size_t>(option - kOptions);
     e.legacy = e.legacy || option->name == "-u" || option->name == "-l";
     e.combined = e.combined || option->name == "-f";
+    e.json = e.json || index == kJson;
     if (!option->takesValue) {
       continue;
     }
@@ -85,6 +96,14 @@ Expected expectedFor(const std::vector<std::string>& args) {
     e.outcome = KivParseOutcome::kConflict;
   } else if (unrecognised) {
     e.outcome = KivParseOutcome::kUsage;
+  }
+  if (e.value[kLibrary] &&
+      (e.outcome == KivParseOutcome::kRun || e.outcome == KivParseOutcome::kUsage)) {
+    if (DIR* folder = ::opendir(e.value[kLibrary]->c_str())) {
+      ::closedir(folder);
+    } else {
+      e.folderError = std::strerror(errno);
+    }
   }
   const std::string legacySignature = "FAST_LOG_START_";
   if (e.legacy) {
@@ -151,6 +170,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const KivCommandLine& c = frontEnd.commandLine;
   check(c.outcome == e.outcome, "outcome");
   check(c.options.debugLevel == e.debugLevel, "debug level");
+  check(c.options.json == e.json, "JSON Lines");
+  if (e.folderError) {
+    check(status == 1, "unreadable firmware folder status");
+    check(err.str() == program + ": cannot read firmware folder " + *e.value[kLibrary] + ": " +
+                           *e.folderError + "\n",
+          "unreadable firmware folder text");
+    check(out.str() == usageFor(program), "usage text after an unreadable firmware folder");
+    return 0;
+  }
   switch (e.outcome) {
     case KivParseOutcome::kRun:
       check(!status.has_value(), "a run was not started");

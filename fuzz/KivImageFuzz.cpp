@@ -14,6 +14,7 @@
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
 #include "support/KivDebugLog.h"
+#include "support/KivJson.h"
 
 namespace {
 
@@ -101,7 +102,8 @@ void loadAndRender(const std::string& path, const char* umacSignature, const cha
 
 }  // namespace
 
-// The whole input is the image file. Inputs of odd length run with every diagnostic on.
+// The whole input is the image file. Inputs of odd length run with every diagnostic on; those whose
+// length is a multiple of three write JSON Lines.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const int imageFd = kivMemoryFile(bytes);
@@ -109,11 +111,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   setDebugLevel(size % 2 == 1 ? kLogDebug : kLogError);
+  jsonOutput = size % 3 == 0;
   const std::string path = "/proc/self/fd/" + std::to_string(imageFd);
   const auto fileSize = static_cast<uint32_t>(size);
   loadAndRender(path, "FAST_LOG_UMAC__", "FAST_LOG_LMAC__", fileSize);
   loadAndRender(path, "FAST_LOG_START_", "FAST_LOG_START_", fileSize);
   setDebugLevel(kLogError);
+  jsonOutput = false;
   ::close(imageFd);
   return 0;
 }

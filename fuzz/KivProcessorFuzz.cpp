@@ -5,13 +5,17 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
 #include "support/KivDebugLog.h"
+#include "support/KivJson.h"
 
 namespace {
 
@@ -19,6 +23,8 @@ constexpr uint32_t kUmacBase = 0x1000;
 constexpr uint32_t kLmacBase = 0x2000;
 constexpr uint32_t kLmacBlockOffset = 0x100;
 constexpr std::size_t kHeaderSize = 0x200;
+// The UMAC block lies at file offset 0 with its version record 0x90 after its base address.
+constexpr std::size_t kUmacVersionOffset = 0x90;
 
 void putBlock(std::string& image, std::size_t at, const char* signature, uint32_t base,
               uint32_t versionAddress) {
@@ -42,8 +48,24 @@ int memoryFile(const std::string& bytes) {
 
 }  // namespace
 
-// Byte 0: debug level (low two bits) and strict flag (bit 2); byte 1: image body length in 16-byte
-// units; then the image body, then the raw log.
+// A folder of firmware builds for runs with one: the image itself, and a copy whose UMAC version
+// record starts with another byte, so that a device announcing it is bound to that build.
+std::string libraryFolder(const std::string& image) {
+  static const std::string folder = [] {
+    char pattern[] = "/tmp/kivlog-fuzz-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    return std::string(made == nullptr ? "/nonexistent" : made);
+  }();
+  std::string other = image;
+  other[kUmacVersionOffset] = static_cast<char>(other[kUmacVersionOffset] ^ 1);
+  std::ofstream(folder + "/same.elf", std::ios::binary | std::ios::trunc) << image;
+  std::ofstream(folder + "/other.elf", std::ios::binary | std::ios::trunc) << other;
+  return folder;
+}
+
+// Byte 0: debug level (low two bits), strict flag (bit 2), JSON Lines (bit 3) and a firmware
+// library (bit 4); byte 1: image body length in 16-byte units; then the image body, then the raw
+// log.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) {
     return 0;
@@ -62,19 +84,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::streambuf* savedOut = std::cout.rdbuf(sink.rdbuf());
     std::streambuf* savedErr = std::cerr.rdbuf(sink.rdbuf());
     setDebugLevel(data[0] & 3);
+    jsonOutput = (data[0] & 8) != 0;
     const std::string path = "/proc/self/fd/" + std::to_string(imageFd);
     {
       KivLogMetadata umac;
       KivLogMetadata lmac;
+      std::optional<KivFirmwareLibrary> library;
       KivLogProcessor processor;
       processor.strict = (data[0] & 4) != 0;
+      if ((data[0] & 16) != 0) {
+        processor.library =
+            &library.emplace(libraryFolder(image), "FAST_LOG_UMAC__", "FAST_LOG_LMAC__");
+      }
       if (umac.load(path, "FAST_LOG_UMAC__") && lmac.load(path, "FAST_LOG_LMAC__")) {
         processor.setUmacMetadata(&umac);
         processor.setLmacMetadata(&lmac);
         processor.processStream(logFd);
-        processor.printReport(sink, true);
+        if (jsonOutput) {
+          processor.printJsonReport(sink, "{}");
+        }
+        processor.printReport(sink, !jsonOutput);
       }
     }
+    jsonOutput = false;
     std::cout.rdbuf(savedOut);
     std::cerr.rdbuf(savedErr);
   }
