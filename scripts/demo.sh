@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds kivlog (with its manual page and completion) and decodes the shipped sample: examples/sample.log against examples/kiv_log.elf.
+# Builds kivlog (with its manual page and completion) and decodes the shipped sample:
+# examples/sample.log against examples/kiv_log.elf.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh demo
