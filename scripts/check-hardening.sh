@@ -4,7 +4,9 @@
 # (__stack_chk_fail), fortified libc calls (__*_chk) and, on x86-64, control-flow protection: the
 # CET property note (IBT and SHSTK). The linker keeps that note only when every object linked in
 # has it, and some C libraries' start files (Debian 12's crt1.o and crti.o) have none; then the
-# landing pad that -fcf-protection puts at the start of main (endbr64) stands in for it.
+# landing pads that -fcf-protection puts at the start of functions (endbr64) stand in for it: the
+# one at main, or in a stripped binary their number (a binary built without the option holds only
+# the start files' two).
 #   scripts/check-hardening.sh <binary>
 set -euo pipefail
 binary="${1:?usage: $0 <binary>}"
@@ -31,8 +33,10 @@ if [ "$(readelf -h "$binary" | grep -c 'X86-64')" -gt 0 ]; then
   elif objdump -d --no-show-raw-insn --disassemble=main "$binary" |
       grep -A1 '<main>:' | grep -q endbr64; then
     cet="endbr64 landing pads (no property note: a start file linked in has none)"
+  elif [ "$(objdump -d --no-show-raw-insn "$binary" | grep -c endbr64)" -ge 20 ]; then
+    cet="endbr64 landing pads in a stripped binary (no property note)"
   else
-    missing+=("control-flow protection (no CET property note, no endbr64 at main)")
+    missing+=("control-flow protection (no CET property note, no endbr64 landing pads)")
   fi
 fi
 
