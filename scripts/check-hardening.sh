@@ -24,7 +24,8 @@ grep -q 'GNU_RELRO' <<<"$segments" || missing+=("RELRO (no GNU_RELRO segment)")
 grep -Eq 'BIND_NOW|FLAGS.*NOW' <<<"$dynamic" || missing+=("full RELRO (no BIND_NOW)")
 grep -q 'FLAGS_1.*PIE' <<<"$dynamic" || missing+=("PIE (no PIE flag in FLAGS_1)")
 grep -q '__stack_chk_fail' <<<"$symbols" || missing+=("stack protector (no __stack_chk_fail)")
-fortified="$(grep -Eo '__[a-z0-9_]+_chk(@| |$)' <<<"$symbols" | tr -d '@ ' | sort -u | paste -sd' ')"
+fortified="$({ grep -Eo '__[a-z0-9_]+_chk(@| |$)' <<<"$symbols" || true; } | tr -d '@ ' |
+  sort -u | paste -sd' ')"
 [ -n "$fortified" ] || missing+=("_FORTIFY_SOURCE (no __*_chk call)")
 cet="no"
 if [ "$(readelf -h "$binary" | grep -c 'X86-64')" -gt 0 ]; then
