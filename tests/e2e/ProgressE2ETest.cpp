@@ -76,7 +76,7 @@ TEST(ProgressE2E, ALongDecodeShowsTheLineOnATerminalAndErasesItBeforeWarnings) {
     SCOPED_TRACE(terminal ? "terminal" : "pipe");
     PseudoTerminal pty;
     KivRunOptions options{.args = {"-i", "raw.log"}, .workingDirectory = dir.path()};
-    options.holdOutput = std::chrono::milliseconds(1300);
+    options.holdOutput = std::chrono::milliseconds(1500);
     if (terminal) {
       options.errorFile = pty.slavePath();
     }
