@@ -221,12 +221,9 @@ void KivLogProcessor::dispatchLine(std::string_view line) {
     writeHostLine(line);
   } else if (device == nullptr) {
     // A device that strict matching keeps out of the table: its line still reaches the output.
-    if (jsonOutput) {
-      writeMainText(
-          kivjson::undecodedLine(lineNumber, record->deviceId, kivjson::kUnannouncedDevice, line));
-    } else {
-      writeMain(line);
-    }
+    writeMain(jsonOutput ? kivjson::undecodedLine(lineNumber, record->deviceId,
+                                                  kivjson::kUnannouncedDevice, line)
+                         : line);
   } else {
     device->renderDataLog(*record, lineNumber, prefix, imagesFor(*device),
                           static_cast<int>(macMetadata.size()), *mainOutput);
@@ -377,29 +374,18 @@ void KivLogProcessor::openPersonalLog(KivDeviceDesc& device) {
 }
 
 void KivLogProcessor::writeHostLine(std::string_view line) {
-  if (jsonOutput) {
-    const std::string_view object = kivjson::hostLine(lineNumber, line);
-    writeMainText(object);
-    for (KivDeviceDesc* device : loggingDevices_) {
-      device->writeTextToPersonalLog(object);
-    }
-    return;
-  }
-  writeMain(line);
+  const std::string_view shown = jsonOutput ? kivjson::hostLine(lineNumber, line) : line;
+  writeMain(shown);
   for (KivDeviceDesc* device : loggingDevices_) {
-    device->writeToPersonalLog(line);
+    device->writeToPersonalLog(shown);
   }
 }
 
 void KivLogProcessor::writeDeviceLine(std::string_view line, KivDeviceDesc& device) {
-  if (jsonOutput) {
-    const std::string_view object = kivjson::descriptorLine(lineNumber, device, line);
-    writeMainText(object);
-    device.writeTextToPersonalLog(object);
-    return;
-  }
-  writeMain(line);
-  device.writeToPersonalLog(line);
+  const std::string_view shown =
+      jsonOutput ? kivjson::descriptorLine(lineNumber, device, line) : line;
+  writeMain(shown);
+  device.writeToPersonalLog(shown);
 }
 
 void KivLogProcessor::flushOutputs() {

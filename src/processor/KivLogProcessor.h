@@ -92,12 +92,9 @@ class KivLogProcessor {
   void openPersonalLog(KivDeviceDesc& device);
   // `line` and a newline to the main output.
   void writeMain(std::string_view line) {
-    writeMainText(line);
-    mainOutput->rdbuf()->sputc('\n');
-  }
-  // `text` as it is to the main output.
-  void writeMainText(std::string_view text) {
-    mainOutput->rdbuf()->sputn(text.data(), static_cast<std::streamsize>(text.size()));
+    std::streambuf& main = *mainOutput->rdbuf();
+    main.sputn(line.data(), static_cast<std::streamsize>(line.size()));
+    main.sputc('\n');
   }
 
   int rawInputFd_ = -1;

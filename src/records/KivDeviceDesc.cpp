@@ -111,12 +111,6 @@ void KivDeviceDesc::writeToPersonalLog(std::string_view line) {
   }
 }
 
-void KivDeviceDesc::writeTextToPersonalLog(std::string_view text) {
-  if (personalLog) {
-    personalLog->write(text);
-  }
-}
-
 void KivDeviceDesc::flushPersonalLog() {
   if (personalLog) {
     personalLog->flush();

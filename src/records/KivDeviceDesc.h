@@ -50,8 +50,6 @@ class KivDeviceDesc : public KivLogTokenized {
   static std::string personalLogName(std::string_view deviceId);
   void openPersonalLog(const std::string& folder);
   void writeToPersonalLog(std::string_view line);
-  // `text` as it is, when the device has a personal log.
-  void writeTextToPersonalLog(std::string_view text);
   void flushPersonalLog();
 
   // Decodes one data record against the image of its processor and writes the readable line to the

@@ -23,7 +23,6 @@ std::string& buffer() {
 
 std::string_view finish(KivJsonObject& object, std::string& text) {
   object.end();
-  text += '\n';
   return text;
 }
 
@@ -105,7 +104,7 @@ std::string_view decodedLine(const Decoded& decoded) {
   object.members(decoded.statementMembers);
   object.json("values", std::string_view(values, static_cast<std::size_t>(end - values)));
   object.text("message", message);
-  return object.end();
+  return object.endLine();
 }
 
 }  // namespace kivjson

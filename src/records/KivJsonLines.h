@@ -6,8 +6,8 @@
 
 class KivDeviceDesc;
 
-// The JSON Lines form (-j) of each kind of line the tool writes: one object, then a newline.
-// Each returns a view of a buffer that the next call reuses.
+// The JSON Lines form (-j) of each kind of line the tool writes: one object, written where the
+// plain form of the line would go. Each returns a view of a buffer that the next call reuses.
 namespace kivjson {
 
 // {"n":12,"host":"<line>"}
@@ -41,6 +41,7 @@ struct Decoded {
   uint32_t param1;
   std::string_view message;  // the expansion, its final line end included
 };
+// Unlike the other kinds, ends with its newline, as a decoded line does.
 std::string_view decodedLine(const Decoded& decoded);
 
 }  // namespace kivjson

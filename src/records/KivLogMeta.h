@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -38,3 +39,12 @@ inline constexpr std::array<std::string_view, 5> logTypeNames = {"UMAC", "UMAC_C
                                                                  "LMAC_CR", "UNKNOWN"};
 inline constexpr std::array<std::string_view, 8> logLevelNames = {
     "CRITICAL", "ERROR", "WARNING", "INFO1", "INFO2", "TRACE", "DUMP", "ALWAYS"};
+
+// Where a record's log type and a statement's level are named: values past the known ones take
+// the last name, "UNKNOWN" and "ALWAYS".
+constexpr std::size_t logTypeIndex(uint32_t type) {
+  return std::min<std::size_t>(type, logTypeNames.size() - 1);
+}
+constexpr std::string_view logLevelName(uint16_t level) {
+  return logLevelNames[std::min<std::size_t>(level, logLevelNames.size() - 1)];
+}

@@ -42,8 +42,7 @@ void appendRightAligned(std::string& out, Number value, std::size_t width) {
 // log statement.
 std::string headerTail(const LogMeta& meta, std::string_view fileName) {
   std::string out;
-  appendPadded(out, logLevelNames[std::min<std::size_t>(meta.level, logLevelNames.size() - 1)],
-               kTypeNameWidth);
+  appendPadded(out, logLevelName(meta.level), kTypeNameWidth);
   out += "] [";
   appendPadded(out, fileName.substr(0, kFileNameWidth), kFileNameWidth);
   out += ':';
@@ -118,7 +117,7 @@ void composeHeader(LineBuffer& out, std::string_view prefix, const KivLogData& r
     out.append(device.deviceId);
     out.append(kIdEnd);
   }
-  out.append(kTypeColumns[std::min<uint32_t>(record.log_type, kTypeColumns.size() - 1)]);
+  out.append(kTypeColumns[logTypeIndex(record.log_type)]);
 }
 
 // The length composeHeader gives before the cut to a line's length.
@@ -140,15 +139,13 @@ void KivDeviceDesc::writeDecoded(std::ostream& mainOutput, std::string_view text
 
 void KivDeviceDesc::passThrough(std::ostream& mainOutput, std::string_view rawLine,
                                 uint32_t lineNumber) {
-  if (jsonOutput) {
-    writeDecoded(mainOutput,
-                 kivjson::undecodedLine(lineNumber, deviceId, kivjson::kVersionMismatch, rawLine));
-    return;
-  }
+  const std::string_view shown =
+      jsonOutput ? kivjson::undecodedLine(lineNumber, deviceId, kivjson::kVersionMismatch, rawLine)
+                 : rawLine;
   std::streambuf& main = *mainOutput.rdbuf();
-  main.sputn(rawLine.data(), static_cast<std::streamsize>(rawLine.size()));
+  main.sputn(shown.data(), static_cast<std::streamsize>(shown.size()));
   main.sputc('\n');
-  writeToPersonalLog(rawLine);
+  writeToPersonalLog(shown);
 }
 
 void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
@@ -225,9 +222,8 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
     }
     statement = &image.statements().insert(
         record.log_addr, metaBytes, fileName, format, headerTail(meta, fileName),
-        jsonOutput ? kivjson::statementMembers(
-                         logLevelNames[std::min<std::size_t>(meta.level, logLevelNames.size() - 1)],
-                         meta.module, fileName, meta.line, format)
+        jsonOutput ? kivjson::statementMembers(logLevelName(meta.level), meta.module, fileName,
+                                               meta.line, format)
                    : std::string());
   } else if (tracing) {
     debugLog(kLogDebug, "         filenameOffset: 0x%X", filenameOffset);
@@ -284,11 +280,10 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
     text = text.substr(0, text.find('\0'));
   }
   if (jsonOutput) {
-    writeDecoded(mainOutput,
-                 kivjson::decodedLine(
-                     {lineNumber, prefix, deviceId, record.timestamp,
-                      logTypeNames[std::min<uint32_t>(record.log_type, logTypeNames.size() - 1)],
-                      statement->text->jsonMembers, record.param0, record.param1, text}));
+    writeDecoded(mainOutput, kivjson::decodedLine({lineNumber, prefix, deviceId, record.timestamp,
+                                                   logTypeNames[logTypeIndex(record.log_type)],
+                                                   statement->text->jsonMembers, record.param0,
+                                                   record.param1, text}));
   } else {
     writeDecoded(mainOutput, text);
   }

@@ -69,14 +69,18 @@ class KivJsonWriter {
     std::copy_n(value.data(), value.size(), end_);
     end_ += value.size();
   }
-  // Ends the object and the line: "}\n"; the view is valid until the next begin().
-  std::string_view end() {
-    std::memcpy(room(2), "}\n", 2);
-    end_ += 2;
-    return {buffer_.get(), static_cast<std::size_t>(end_ - buffer_.get())};
-  }
+  // Ends the object: "}"; the view is valid until the next begin().
+  std::string_view end() { return close("}"); }
+  // Ends the object and the line: "}\n".
+  std::string_view endLine() { return close("}\n"); }
 
  private:
+  template <std::size_t N>
+  std::string_view close(const char (&tail)[N]) {
+    std::memcpy(room(N - 1), tail, N - 1);
+    end_ += N - 1;
+    return {buffer_.get(), static_cast<std::size_t>(end_ - buffer_.get())};
+  }
   // Writes `,"name":` (no comma before the first member) with room for `value` more bytes after.
   template <std::size_t N>
   void key(const char (&name)[N], std::size_t value) {
