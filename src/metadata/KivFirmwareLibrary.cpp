@@ -88,9 +88,11 @@ void KivFirmwareLibrary::index() {
 }
 
 void KivFirmwareLibrary::add(const std::string& path) {
-  const FileCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  bool notRegular = false;
+  const FileCloser file{KivLogMetadata::openImage(path, notRegular)};
   if (file.fd < 0) {
-    debugLog(kLogWarning, "Skipping firmware build %s: %s", path.c_str(), std::strerror(errno));
+    debugLog(kLogWarning, "Skipping firmware build %s: %s", path.c_str(),
+             notRegular ? "not a regular file" : std::strerror(errno));
     return;
   }
   const std::vector<uint64_t> found = KivLogMetadata::findPatterns(file.fd, patterns_);
@@ -101,6 +103,11 @@ void KivFirmwareLibrary::add(const std::string& path) {
     const char* macName = mac == 0 ? "UMAC" : "LMAC";
     if (found[mac] == KivLogMetadata::kNoPattern) {
       debugLog(kLogWarning, "Skipping firmware build %s: no %s signature", path.c_str(), macName);
+      return;
+    }
+    if (!KivLogMetadata::reachable(found[mac])) {
+      debugLog(kLogWarning, "Skipping firmware build %s: its %s signature block lies beyond 4 GiB",
+               path.c_str(), macName);
       return;
     }
     if (!KivLogMetadata::readLocation(file.fd, found[mac], *locations[mac])) {

@@ -1,6 +1,7 @@
 #include "metadata/KivLogMetadata.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,20 +48,59 @@ std::string KivLogMetadata::patternFor(const std::string& signature) {
   return pattern;
 }
 
+int KivLogMetadata::openImage(const std::string& path, bool& notRegular) {
+  notRegular = false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return -1;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    notRegular = true;
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 std::vector<uint64_t> KivLogMetadata::findPatterns(int fd,
                                                    const std::vector<std::string>& patterns) {
   std::vector<uint64_t> found(patterns.size(), kNoPattern);
   std::size_t missing = patterns.size();
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    return found;
+  }
+  const auto size = static_cast<uint64_t>(info.st_size);
   // Chunks overlap by the pattern's length minus one, so an occurrence spanning two chunks is seen.
   std::vector<char> window(kPatternSize - 1 + kScanChunkSize);
   std::size_t carried = 0;
   uint64_t chunkOffset = 0;
-  while (missing > 0) {
-    const ssize_t got = readFully(fd, window.data() + carried, kScanChunkSize, chunkOffset);
-    if (got <= 0) {
-      break;
+  while (missing > 0 && chunkOffset < size) {
+    // A hole reads as zero bytes: a pattern can only end in its first bytes, so those stand for
+    // all of it. A file system that cannot tell holes has none to skip.
+    uint64_t holeEnd = chunkOffset;
+    const off_t data = ::lseek(fd, static_cast<off_t>(chunkOffset), SEEK_DATA);
+    if (data < 0 && errno == ENXIO) {
+      holeEnd = size;
+    } else if (data > static_cast<off_t>(chunkOffset)) {
+      holeEnd = std::min(static_cast<uint64_t>(data), size);
     }
-    const std::size_t total = carried + static_cast<std::size_t>(got);
+    std::size_t got = 0;
+    uint64_t advance = 0;
+    if (holeEnd > chunkOffset) {
+      advance = holeEnd - chunkOffset;
+      got = static_cast<std::size_t>(std::min<uint64_t>(advance, kPatternSize - 1));
+      std::memset(window.data() + carried, 0, got);
+    } else {
+      const ssize_t read = readFully(fd, window.data() + carried, kScanChunkSize, chunkOffset);
+      if (read <= 0) {
+        break;
+      }
+      got = static_cast<std::size_t>(read);
+      advance = got;
+    }
+    const std::size_t total = carried + got;
     for (std::size_t i = 0; i < patterns.size(); ++i) {
       if (found[i] != kNoPattern) {
         continue;
@@ -74,7 +114,7 @@ std::vector<uint64_t> KivLogMetadata::findPatterns(int fd,
     const std::size_t keep = std::min(kPatternSize - 1, total);
     std::memmove(window.data(), window.data() + total - keep, keep);
     carried = keep;
-    chunkOffset += static_cast<uint64_t>(got);
+    chunkOffset += advance;
   }
   return found;
 }
@@ -95,7 +135,8 @@ bool KivLogMetadata::readLocation(int fd, uint64_t offset, Location& location) {
 }
 
 bool KivLogMetadata::open(const std::string& path, const Location& location) {
-  file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool notRegular = false;
+  file_ = openImage(path, notRegular);
   if (file_ < 0) {
     return false;
   }
@@ -121,13 +162,21 @@ KivLogMetadata::~KivLogMetadata() {
 }
 
 bool KivLogMetadata::load(const std::string& path, const std::string& signature) {
-  file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool notRegular = false;
+  file_ = openImage(path, notRegular);
   if (file_ < 0) {
     debugLog(kLogError, "Failed opening strings file %s", path.c_str());
     return false;
   }
   if (!findSignature(signature)) {
-    debugLog(kLogError, "Failed to find signature in %s", path.c_str());
+    if (beyondOffsetLimit_) {
+      debugLog(kLogError,
+               "Signature block of %s lies at offset 0x%llX, beyond the 4 GiB that image offsets "
+               "reach",
+               path.c_str(), static_cast<unsigned long long>(beyondOffsetLimit_));
+    } else {
+      debugLog(kLogError, "Failed to find signature in %s", path.c_str());
+    }
     return false;
   }
   if (!readVersion()) {
@@ -144,6 +193,10 @@ bool KivLogMetadata::findSignature(const std::string& signature) {
   debugLog(kLogDebug, "Searching for signature \"%s\"", signature.c_str());
   const uint64_t found = findPatterns(file_, {patternFor(signature)})[0];
   if (found == kNoPattern) {
+    return false;
+  }
+  if (!reachable(found)) {
+    beyondOffsetLimit_ = found;
     return false;
   }
 

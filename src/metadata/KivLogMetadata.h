@@ -35,12 +35,22 @@ class KivLogMetadata {
     FwElfVersion elfVersion{};
   };
   static constexpr uint64_t kNoPattern = std::numeric_limits<uint64_t>::max();
+  // Image offsets are 32-bit: a block must lie wholly below 4 GiB.
+  static constexpr uint64_t kOffsetLimit = uint64_t{1} << 32;
+
+  // Opens an image file for reading; -1 when it cannot be opened or is not a regular file (a
+  // device, a FIFO, a folder: nothing whose end a search could wait for), with `notRegular` set
+  // in that case. A FIFO cannot block the open.
+  static int openImage(const std::string& path, bool& notRegular);
+  // Whether a block found at `offset` lies where 32-bit offsets reach it.
+  static bool reachable(uint64_t offset) { return offset + kSignatureBlockSize <= kOffsetLimit; }
 
   // The 16 bytes searched for: the signature's first 16 bytes with its terminating zero; a shorter
   // signature is padded with zero bytes, as a 16-byte character field holding it would be.
   static std::string patternFor(const std::string& signature);
   // The first file offset of each 16-byte pattern, all found in one pass over the file;
-  // kNoPattern for a pattern that does not occur.
+  // kNoPattern for a pattern that does not occur. Holes of a sparse file are not read, and
+  // nothing past the file's size is.
   static std::vector<uint64_t> findPatterns(int fd, const std::vector<std::string>& patterns);
   // The block whose pattern starts at `offset`, and the version record it names; false when
   // either is cut short by the end of the file. Writes no diagnostics.
@@ -107,4 +117,6 @@ class KivLogMetadata {
   // that zero, so a long text without a zero is scanned once, not once per record naming it.
   std::map<uint64_t, uint64_t> zeroRuns_;
   KivStatementCache statements_;
+  // Where findSignature found a block it cannot use, past kOffsetLimit; 0 when it did not.
+  uint64_t beyondOffsetLimit_ = 0;
 };

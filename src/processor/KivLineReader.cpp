@@ -1,9 +1,12 @@
 #include "processor/KivLineReader.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "support/KivInterrupt.h"
 
 namespace {
 
@@ -50,7 +53,7 @@ bool KivLineReader::readLine(std::string_view& line, bool& cut) {
       return deliver(kMaxLineLength, kMaxLineLength, line);
     }
     if (!refill()) {
-      if (available == 0) {
+      if (available == 0 || stopped_) {
         fail_ = true;
         return false;
       }
@@ -73,6 +76,22 @@ bool KivLineReader::refill() {
     beforeWait_();
   }
   for (;;) {
+    if (KivInterrupt::requested()) {
+      stopped_ = true;
+      eof_ = true;
+      return false;
+    }
+    // Waits for input, or for the run to be asked to end. A regular file is always ready; a
+    // descriptor that is not open is left to the read to report.
+    pollfd waitFor[2] = {{fd_, POLLIN, 0}, {KivInterrupt::wakeFd(), POLLIN, 0}};
+    if (fd_ >= 0 && ::poll(waitFor, waitFor[1].fd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) {
+      error_ = errno;
+      bad_ = true;
+      return false;
+    }
+    if (KivInterrupt::requested()) {
+      continue;
+    }
     const ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
     if (got > 0) {
       const std::size_t oldEnd = end_;
@@ -87,7 +106,9 @@ bool KivLineReader::refill() {
       eof_ = true;
       return false;
     }
-    if (errno != EINTR) {
+    // A non-blocking descriptor with nothing to read yet is waited for again.
+    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+      error_ = errno;
       bad_ = true;
       return false;
     }

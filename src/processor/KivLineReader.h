@@ -10,6 +10,10 @@
 // next newline, at most kMaxLineLength characters of it: a longer line is handed out in pieces of
 // that length. The state flags follow an input stream's: eof once the input has ended, fail when a
 // read found nothing at all, bad on a read error.
+//
+// A descriptor that has no input yet (a non-blocking one included) is waited for. Once the run is
+// asked to end (KivInterrupt), the input ends at the last whole line read: the lines already read
+// are handed out, a line still without its newline is not.
 class KivLineReader {
  public:
   static constexpr std::size_t kMaxLineLength = 4095;
@@ -28,6 +32,10 @@ class KivLineReader {
   bool bad() const { return bad_; }
   bool eof() const { return eof_; }
   bool fail() const { return fail_ || bad_; }
+  // The errno of the read error that ended the input, 0 when none did.
+  int error() const { return error_; }
+  // Whether the input ended because the run was asked to end.
+  bool stopped() const { return stopped_; }
 
  private:
   // Moves the unread bytes to the front and reads more; false at end of input or on an error.
@@ -48,4 +56,6 @@ class KivLineReader {
   bool eof_ = false;
   bool fail_ = false;
   bool bad_ = false;
+  bool stopped_ = false;
+  int error_ = 0;
 };

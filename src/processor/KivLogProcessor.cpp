@@ -138,9 +138,18 @@ bool KivLogProcessor::openOutputFolder(const std::string& folder) {
   }
   debugLog(kLogDebug, "Directory %s exists.", folder.c_str());
   const std::string path = folder + "/" + kMainLogName;
-  std::unique_ptr<KivOutput> log = KivOutput::create(path);
+  KivOutput::Refusal refusal{};
+  const KivOutput::CreateRules rules{inputIdentity ? &*inputIdentity : nullptr, true};
+  std::unique_ptr<KivOutput> log = KivOutput::create(path, KivOutput::Size::kMain, rules, refusal);
   if (!log) {
-    debugLog(kLogError, "Unable to open main output stream %s", path.c_str());
+    if (refusal == KivOutput::Refusal::kIsInput || refusal == KivOutput::Refusal::kLocked) {
+      outputRefusal_ = refusal;
+    } else if (refusal == KivOutput::Refusal::kCannotOpen) {
+      debugLog(kLogError, "Unable to open main output stream %s", path.c_str());
+    } else {
+      debugLog(kLogError, "Unable to open main output stream %s: %s", path.c_str(),
+               KivOutput::refusalText(refusal).c_str());
+    }
     return false;
   }
   debugLog(kLogDebug, "Using main log %s", path.c_str());
@@ -188,13 +197,14 @@ bool KivLogProcessor::processStream(int fd) {
     if (cut) {
       debugLog(kLogWarning,
                "Line %u is longer than %zu characters; the rest is read as the next line",
-               lineNumber, KivLineReader::kMaxLineLength);
+               static_cast<uint32_t>(lineNumber), KivLineReader::kMaxLineLength);
     }
     dispatchLine(text);
     ++lineNumber;
   }
   debugLog(kLogDebug, "good() %d bad() %d eof() %d fail() %d", reader.good(), reader.bad(),
            reader.eof(), reader.fail());
+  readError_ = reader.error();
   flushOutputs();
   if (progress != nullptr) {
     progress->erase();
@@ -246,8 +256,8 @@ KivDeviceDesc* KivLogProcessor::processVersionLine(std::string_view line) {
   }
   debugLog(kLogDebug, "Got new or existing device %s",
            deviceId.empty() ? "EMPTY-BACKWARDS-COMPATIBILITY" : deviceId.c_str());
-  std::unique_ptr<KivDeviceDesc> parsed =
-      KivDeviceDesc::createFromLine(deviceId, line, position, lineNumber, strict);
+  std::unique_ptr<KivDeviceDesc> parsed = KivDeviceDesc::createFromLine(
+      deviceId, line, position, static_cast<uint32_t>(lineNumber), strict);
   if (!parsed) {
     debugLog(kLogError, "Failed create device from log line %s", text.c_str());
     return nullptr;
@@ -350,7 +360,8 @@ KivDeviceDesc* KivLogProcessor::createUnversionedDevice(std::string_view deviceI
   }
   const std::string id(deviceId);
   debugLog(kLogDebug, "Create unversioned device %s", id.c_str());
-  std::unique_ptr<KivDeviceDesc> device = KivDeviceDesc::createUnversioned(id, lineNumber);
+  std::unique_ptr<KivDeviceDesc> device =
+      KivDeviceDesc::createUnversioned(id, static_cast<uint32_t>(lineNumber));
   if (!device) {
     debugLog(kLogError, "Failed to create non-versioned device %s", id.c_str());
     return nullptr;
@@ -364,7 +375,7 @@ void KivLogProcessor::openPersonalLog(KivDeviceDesc& device) {
   if (mainIsStdout) {
     return;
   }
-  device.openPersonalLog(outputFolder);
+  device.openPersonalLog(outputFolder, inputIdentity ? &*inputIdentity : nullptr);
   if (device.personalLog) {
     const auto at = std::lower_bound(
         loggingDevices_.begin(), loggingDevices_.end(), device.deviceId,

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -35,12 +36,18 @@ class KivLogProcessor {
   void setLmacMetadata(KivLogMetadata* image) { macMetadata[1] = image; }
 
   // Makes "<folder>/HostAndFirmware.log" the main output; false leaves output on standard output.
+  // A main log that is the input, or that another run holds, is not touched: false, and
+  // outputRefusal() tells which, so that the run can end instead.
   bool openOutputFolder(const std::string& folder);
+  std::optional<KivOutput::Refusal> outputRefusal() const { return outputRefusal_; }
 
-  // Each returns false only when the raw log file cannot be opened.
+  // Each returns false only when the raw log file cannot be opened. A read error ends the input
+  // as its end would, after everything read before it; readError() tells of it.
   bool processFile(const std::string& path);
   bool processStdin();
   bool processStream(int fd);
+  // The errno of the read error that ended the input, 0 when the input ended without one.
+  int readError() const { return readError_; }
 
   // The device a descriptor line names, created or updated; null when the line is none or refused.
   KivDeviceDesc* processVersionLine(std::string_view line);
@@ -67,10 +74,13 @@ class KivLogProcessor {
   std::string outputFolder;
   std::unique_ptr<KivLineReader> rawInput;
   std::ostream* mainOutput;
-  uint32_t lineNumber = 0;
+  // Counted in 64 bits for JSON Lines' "n"; the text outputs show it as before, in 32 bits.
+  uint64_t lineNumber = 0;
   // Ordered byte-wise by device id; every walk over the devices goes in this order.
   std::map<std::string, std::unique_ptr<KivDeviceDesc>, std::less<>> devices;
   bool strict = false;
+  // The raw log, when it is a regular file: no output may write to it.
+  std::optional<KivOutput::Identity> inputIdentity;
   // Firmware builds for devices whose versions the primary images do not have; not owned.
   KivFirmwareLibrary* library = nullptr;
   // Shows how far the input has been read, where that helps; not owned.
@@ -98,6 +108,8 @@ class KivLogProcessor {
   }
 
   int rawInputFd_ = -1;
+  int readError_ = 0;
+  std::optional<KivOutput::Refusal> outputRefusal_;
   std::unique_ptr<KivOutput> mainLog_;
   std::unique_ptr<std::ostream> mainLogStream_;
   // The devices that have a personal log, in key order: host lines and flushes go only to them, so

@@ -92,16 +92,20 @@ std::string KivDeviceDesc::personalLogName(std::string_view id) {
   return name;
 }
 
-void KivDeviceDesc::openPersonalLog(const std::string& folder) {
+void KivDeviceDesc::openPersonalLog(const std::string& folder, const KivOutput::Identity* input) {
   if (emptyId) {
     return;
   }
   const std::string path = folder + "/" + personalLogName(deviceId);
-  personalLog = KivOutput::create(path, KivOutput::Size::kSmall);
+  KivOutput::Refusal refusal{};
+  personalLog = KivOutput::create(path, KivOutput::Size::kSmall, {input, false}, refusal);
   if (personalLog) {
     debugLog(kLogDebug, "Using personal log %s", path.c_str());
-  } else {
+  } else if (refusal == KivOutput::Refusal::kCannotOpen) {
     debugLog(kLogError, "Unable to open personal log output stream %s", path.c_str());
+  } else {
+    debugLog(kLogError, "Unable to open personal log output stream %s: %s", path.c_str(),
+             KivOutput::refusalText(refusal).c_str());
   }
 }
 

@@ -48,13 +48,14 @@ class KivDeviceDesc : public KivLogTokenized {
   // File name of a device's personal log: the id with '/' written "%2F" and '%' written "%25", so
   // the file stays in the output folder and different ids never share a file.
   static std::string personalLogName(std::string_view deviceId);
-  void openPersonalLog(const std::string& folder);
+  // Opens the personal log in `folder`, unless it is the file `input`; an ERR line says why not.
+  void openPersonalLog(const std::string& folder, const KivOutput::Identity* input = nullptr);
   void writeToPersonalLog(std::string_view line);
   void flushPersonalLog();
 
   // Decodes one data record against the image of its processor and writes the readable line to the
   // main output and the personal log, counting the outcome.
-  void renderDataLog(const KivLogData& record, uint32_t lineNumber, std::string_view prefix,
+  void renderDataLog(const KivLogData& record, uint64_t lineNumber, std::string_view prefix,
                      KivLogMetadata* const* images, int a_size, std::ostream& mainOutput);
 
   void printDeviceReport(std::ostream& stream, bool full) const;
@@ -81,5 +82,5 @@ class KivDeviceDesc : public KivLogTokenized {
  private:
   // Writes `text` to the main output and the personal log; pass-through lines also get a newline.
   void writeDecoded(std::ostream& mainOutput, std::string_view text);
-  void passThrough(std::ostream& mainOutput, std::string_view rawLine, uint32_t lineNumber);
+  void passThrough(std::ostream& mainOutput, std::string_view rawLine, uint64_t lineNumber);
 };

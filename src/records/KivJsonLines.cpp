@@ -35,7 +35,7 @@ void device(KivJsonObject& object, std::string_view deviceId) {
 
 }  // namespace
 
-std::string_view hostLine(uint32_t lineNumber, std::string_view line) {
+std::string_view hostLine(uint64_t lineNumber, std::string_view line) {
   KivJsonWriter& object = writer();
   object.begin();
   object.number("n", lineNumber);
@@ -43,7 +43,7 @@ std::string_view hostLine(uint32_t lineNumber, std::string_view line) {
   return object.end();
 }
 
-std::string_view descriptorLine(uint32_t lineNumber, const KivDeviceDesc& device,
+std::string_view descriptorLine(uint64_t lineNumber, const KivDeviceDesc& device,
                                 std::string_view line) {
   std::string& text = buffer();
   KivJsonObject object(text);
@@ -59,7 +59,7 @@ std::string_view descriptorLine(uint32_t lineNumber, const KivDeviceDesc& device
   return finish(object, text);
 }
 
-std::string_view undecodedLine(uint32_t lineNumber, std::string_view deviceId,
+std::string_view undecodedLine(uint64_t lineNumber, std::string_view deviceId,
                                std::string_view reason, std::string_view line) {
   std::string& text = buffer();
   KivJsonObject object(text);

@@ -11,13 +11,13 @@ class KivDeviceDesc;
 namespace kivjson {
 
 // {"n":12,"host":"<line>"}
-std::string_view hostLine(uint32_t lineNumber, std::string_view line);
+std::string_view hostLine(uint64_t lineNumber, std::string_view line);
 // {"n":6,"device":"wlan1","umac":"<version>","lmac":"<version>","compatible":false,"line":"..."}
 // with "firmware" after "compatible" when the device is bound to a library build.
-std::string_view descriptorLine(uint32_t lineNumber, const KivDeviceDesc& device,
+std::string_view descriptorLine(uint64_t lineNumber, const KivDeviceDesc& device,
                                 std::string_view line);
 // {"n":9,"device":"wlan1","undecoded":"<reason>","line":"<line>"}
-std::string_view undecodedLine(uint32_t lineNumber, std::string_view deviceId,
+std::string_view undecodedLine(uint64_t lineNumber, std::string_view deviceId,
                                std::string_view reason, std::string_view line);
 
 // Why a record was written through undecoded.
@@ -31,7 +31,7 @@ std::string statementMembers(std::string_view level, uint16_t module, std::strin
 
 // A decoded record's fields, as rendering found them.
 struct Decoded {
-  uint32_t lineNumber;
+  uint64_t lineNumber;
   std::string_view prefix;
   std::string_view deviceId;
   uint32_t timestamp;

@@ -61,11 +61,14 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// A decoded line being put together; whatever goes beyond kMaxLineLength characters is cut off.
+// A decoded line being put together. It holds one character more than a line keeps, so that a
+// line that goes on beyond kMaxLineLength characters can be told from one that ends there.
 class LineBuffer {
  public:
+  static constexpr std::size_t kCapacity = kMaxLineLength + 1;
+
   void append(std::string_view text) {
-    const std::size_t n = std::min(text.size(), kMaxLineLength - size_);
+    const std::size_t n = std::min(text.size(), kCapacity - size_);
     kivCopy(data_ + size_, text.data(), n);
     size_ += n;
   }
@@ -93,7 +96,7 @@ class LineBuffer {
   void resize(std::size_t size) { size_ = size; }
 
  private:
-  char data_[kMaxLineLength];
+  char data_[kCapacity];
   std::size_t size_ = 0;
 };
 
@@ -138,7 +141,7 @@ void KivDeviceDesc::writeDecoded(std::ostream& mainOutput, std::string_view text
 }
 
 void KivDeviceDesc::passThrough(std::ostream& mainOutput, std::string_view rawLine,
-                                uint32_t lineNumber) {
+                                uint64_t lineNumber) {
   const std::string_view shown =
       jsonOutput ? kivjson::undecodedLine(lineNumber, deviceId, kivjson::kVersionMismatch, rawLine)
                  : rawLine;
@@ -148,10 +151,11 @@ void KivDeviceDesc::passThrough(std::ostream& mainOutput, std::string_view rawLi
   writeToPersonalLog(shown);
 }
 
-void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
+void KivDeviceDesc::renderDataLog(const KivLogData& record, uint64_t lineNumber,
                                   std::string_view prefix, KivLogMetadata* const* images,
                                   int a_size, std::ostream& mainOutput) {
-  lineEnd = lineNumber;
+  // The text report keeps its 32-bit line numbers.
+  lineEnd = static_cast<uint32_t>(lineNumber);
   if (!versioned) {
     ++versionUnknown;
   } else if (!compatible) {
@@ -252,32 +256,51 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
   const std::size_t header = headerLength(prefix, *this);
   const std::size_t tail = statement->lineSize - format.size();
   bool mayHoldZero = statementLine.writesZero();
-  // The decoded line; with -j only its message, the expansion after the header.
+  constexpr std::size_t kCapacity = LineBuffer::kCapacity;
+  // The decoded line; with -j only its message, the expansion after the header. Each is first
+  // put together up to one character beyond a line's length, then cut to it.
   std::string_view text;
+  bool cutShort = false;
+  // `headerOutside`: the header's length when the buffer holds only what follows it.
+  auto cutToLineLength = [&cutShort](std::size_t headerOutside) {
+    cutShort = headerOutside + line.size() > kMaxLineLength;
+    if (cutShort) {
+      line.resize(kMaxLineLength - headerOutside);
+    }
+  };
   if (header + statement->lineSize <= kMaxLineLength) {
     if (jsonOutput) {
-      line.resize(statementLine.expand(record.param0, record.param1, line.data(), 0,
-                                       kMaxLineLength - header));
+      line.resize(
+          statementLine.expand(record.param0, record.param1, line.data(), 0, kCapacity - header));
+      cutToLineLength(header);
       text = std::string_view(line.data(), line.size()).substr(tail);
     } else {
       composeHeader(line, prefix, record, *this);
-      line.resize(statementLine.expand(record.param0, record.param1, line.data(), line.size(),
-                                       kMaxLineLength));
+      line.resize(
+          statementLine.expand(record.param0, record.param1, line.data(), line.size(), kCapacity));
+      cutToLineLength(0);
       text = std::string_view(line.data(), line.size());
     }
   } else {
+    // Header and format together are longer than a line: the format is cut before it is
+    // expanded, and the line is cut short.
     composeHeader(line, prefix, record, *this);
     line.append(headerTail(meta, fileName));
+    line.resize(std::min(line.size(), kMaxLineLength));
     const KivFormat cut(std::string_view(format).substr(0, kMaxLineLength - line.size()));
-    line.resize(cut.expand(record.param0, record.param1, line.data(), line.size(), kMaxLineLength));
+    line.resize(cut.expand(record.param0, record.param1, line.data(), line.size(), kCapacity));
+    cutToLineLength(0);
+    cutShort = true;
     mayHoldZero = cut.writesZero();
     text = std::string_view(line.data(), line.size());
     if (jsonOutput) {
       text = text.substr(std::min(header + tail, text.size()));
     }
   }
-  if (mayHoldZero) {
+  if (mayHoldZero && text.find('\0') != std::string_view::npos) {
+    // The zero byte ends the line before any cut.
     text = text.substr(0, text.find('\0'));
+    cutShort = false;
   }
   if (jsonOutput) {
     writeDecoded(mainOutput, kivjson::decodedLine({lineNumber, prefix, deviceId, record.timestamp,
@@ -286,6 +309,10 @@ void KivDeviceDesc::renderDataLog(const KivLogData& record, uint32_t lineNumber,
                                                    record.param1, text}));
   } else {
     writeDecoded(mainOutput, text);
+    if (cutShort) {
+      // A cut line keeps its own line, so the next line is not glued onto it.
+      writeDecoded(mainOutput, "\n");
+    }
   }
   ++processed;
 }

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,12 +35,70 @@ KivOutput::KivOutput(int fd, bool owned, std::string name, Size size)
             small() ? 0 : capacity_, 0);
 }
 
+bool KivOutput::regularFileIdentity(int fd, Identity& identity) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  identity = {info.st_dev, info.st_ino};
+  return true;
+}
+
 std::unique_ptr<KivOutput> KivOutput::create(const std::string& path, Size size) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  Refusal refusal{};
+  return create(path, size, CreateRules{}, refusal);
+}
+
+std::unique_ptr<KivOutput> KivOutput::create(const std::string& path, Size size,
+                                             const CreateRules& rules, Refusal& refusal) {
+  // Not truncated at the open: what the file is decides first whether it may be.
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) {
+    // A FIFO without a reader refuses a non-blocking open with ENXIO.
+    refusal = errno == ELOOP   ? Refusal::kSymbolicLink
+              : errno == ENXIO ? Refusal::kNotRegular
+                               : Refusal::kCannotOpen;
     return nullptr;
   }
+  auto refuse = [fd, &refusal](Refusal why) {
+    const int savedErrno = errno;
+    ::close(fd);
+    errno = savedErrno;
+    refusal = why;
+    return nullptr;
+  };
+  Identity identity;
+  if (!regularFileIdentity(fd, identity)) {
+    return refuse(Refusal::kNotRegular);
+  }
+  if (rules.input != nullptr && *rules.input == identity) {
+    return refuse(Refusal::kIsInput);
+  }
+  if (rules.lock && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    return refuse(errno == EWOULDBLOCK ? Refusal::kLocked : Refusal::kCannotOpen);
+  }
+  if (::ftruncate(fd, 0) != 0) {
+    return refuse(Refusal::kCannotOpen);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return std::unique_ptr<KivOutput>(new KivOutput(fd, true, path, size));
+}
+
+std::string KivOutput::refusalText(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::kSymbolicLink:
+      return "it is a symbolic link";
+    case Refusal::kNotRegular:
+      return "it is not a regular file";
+    case Refusal::kIsInput:
+      return "it is the input file";
+    case Refusal::kLocked:
+      return "it is in use by another run";
+    case Refusal::kCannotOpen:
+      break;
+  }
+  return std::strerror(errno);
 }
 
 KivOutput::~KivOutput() {

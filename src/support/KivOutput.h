@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -33,10 +35,41 @@ class KivOutput : public std::streambuf {
 
   enum class Size { kMain, kSmall };
 
+  // A file as the system knows it, whatever its name: two names of one file have one identity.
+  struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const Identity&) const = default;
+  };
+  // The identity of the regular file open on `fd`; false for anything else.
+  static bool regularFileIdentity(int fd, Identity& identity);
+
+  // How create() treats the file it finds.
+  struct CreateRules {
+    // A file that must not be written to: the raw log being read.
+    const Identity* input = nullptr;
+    // Takes an exclusive advisory lock on the file before truncating it, held until it is closed.
+    bool lock = false;
+  };
+  // Why create() gave no output.
+  enum class Refusal {
+    kCannotOpen,    // open(2) failed; errno tells why
+    kSymbolicLink,  // the name is a symbolic link, which is never followed
+    kNotRegular,    // a FIFO, a device or a folder
+    kIsInput,       // the file is CreateRules::input
+    kLocked,        // another process holds the lock
+  };
+
   // Writes to `fd`, which it does not own. `name` names the output in a failure message.
   KivOutput(int fd, std::string name, Size size = Size::kMain);
-  // Creates or truncates the file at `path`; null when it cannot be opened (errno tells why).
+  // Creates or truncates the regular file at `path`; null when it cannot be opened (errno tells
+  // why). A symbolic link, a FIFO or device, the input, or a locked file is refused before anything
+  // is truncated, with `refusal` saying which; the open never waits for a FIFO's reader.
   static std::unique_ptr<KivOutput> create(const std::string& path, Size size = Size::kMain);
+  static std::unique_ptr<KivOutput> create(const std::string& path, Size size,
+                                           const CreateRules& rules, Refusal& refusal);
+  // The reason a refusal gives in a message, such as "it is a symbolic link".
+  static std::string refusalText(Refusal refusal);
   // Flushes, and closes the file when it owns it.
   ~KivOutput() override;
   KivOutput(const KivOutput&) = delete;

@@ -226,23 +226,25 @@ struct CutCase {
   std::string expected;
 };
 
+// A line cut short gets a line end of its own after its 4095 characters.
 TEST_F(KivLogRenderTest, DecodedLineIsCutTo4095CharactersAndEndsAtAZeroByte) {
   const std::string longFormat = std::string(5000, 'f') + "\n";
   const std::vector<CutCase> cases = {
-      {"prefix alone fills the line", std::string(5000, 'p'), "x\n", 1, std::string(4095, 'p')},
+      {"prefix alone fills the line", std::string(5000, 'p'), "x\n", 1,
+       std::string(4095, 'p') + "\n"},
       {"format gets the room the header leaves", "P", longFormat, 1,
-       kCutHeader + std::string(kRoom, 'f')},
+       kCutHeader + std::string(kRoom, 'f') + "\n"},
       {"format is cut before it is expanded", "P",
        std::string(kRoom - 2, 'f') + "%%" + std::string(100, 'X'), 1,
-       kCutHeader + std::string(kRoom - 2, 'f') + "%"},
+       kCutHeader + std::string(kRoom - 2, 'f') + "%\n"},
       {"conversion cut in half stays unexpanded", "P", std::string(kRoom - 1, 'f') + "%u\n", 5,
-       kCutHeader + std::string(kRoom - 1, 'f') + "%"},
+       kCutHeader + std::string(kRoom - 1, 'f') + "%\n"},
       {"expansion is cut", "P", std::string(kRoom - 2, 'f') + "%u", 123456789,
-       kCutHeader + std::string(kRoom - 2, 'f') + "12"},
+       kCutHeader + std::string(kRoom - 2, 'f') + "12\n"},
       {"wide conversions are cut", "P", "%4000u%4000u\n", 7,
-       kCutHeader + std::string(3999, ' ') + "7" + std::string(kRoom - 4000, ' ')},
+       kCutHeader + std::string(3999, ' ') + "7" + std::string(kRoom - 4000, ' ') + "\n"},
       {"huge width costs no more than the line", "P", "%999999999u\n", 7,
-       kCutHeader + std::string(kRoom, ' ')},
+       kCutHeader + std::string(kRoom, ' ') + "\n"},
       {"a %c of zero ends the text", "P", "ab%cde\n", 0, kCutHeader + "ab"},
   };
   std::vector<uint32_t> addresses;

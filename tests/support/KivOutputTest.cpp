@@ -1,9 +1,12 @@
 #include "support/KivOutput.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "support/KivTempDir.h"
@@ -43,8 +46,9 @@ TEST(KivOutput, AFailedWriteIsHeardOfOnceAndLaterTextIsDropped) {
   KivOutput::setFailureHook([](const KivOutput&) { ++hookCalls; });
   const unsigned before = KivOutput::failureCount();
   {
-    auto output = KivOutput::create("/dev/full");
-    ASSERT_NE(output, nullptr);
+    const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    auto output = std::make_unique<KivOutput>(fd, "/dev/full");
     for (int i = 0; i < 3; ++i) {
       output->write(std::string(KivOutput::kMainCapacity + 1, 'x'));
       EXPECT_FALSE(output->flush());
@@ -52,6 +56,8 @@ TEST(KivOutput, AFailedWriteIsHeardOfOnceAndLaterTextIsDropped) {
     EXPECT_TRUE(output->failed());
     EXPECT_EQ(output->error(), ENOSPC);
     EXPECT_EQ(output->name(), "/dev/full");
+    output.reset();
+    ::close(fd);
   }
   KivOutput::setFailureHook(nullptr);
   EXPECT_EQ(hookCalls, 1u);
