@@ -38,7 +38,7 @@ Decoded decode(const KivImageBuilder& builder, const std::string& log) {
     processor.processFile(dir.write("raw.log", log));
   }
   Decoded out;
-  for (const auto& [id, device] : processor.devices) {
+  for (const auto& device : processor.devices) {
     ++out.devices;
     out.compatible += device->compatible ? 1 : 0;
     out.processed += device->processed;

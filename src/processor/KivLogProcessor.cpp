@@ -112,9 +112,9 @@ KivLogProcessor::KivLogProcessor() : mainOutput(&std::cout) {}
 
 KivLogProcessor::~KivLogProcessor() {
   loggingDevices_.clear();
-  for (auto& [id, device] : devices) {
-    debugLog(kLogDebug, "Deleting device \"%s\"", id.c_str());
-    device.reset();
+  for (auto entry = devices.begin(); entry != devices.end();) {
+    debugLog(kLogDebug, "Deleting device \"%s\"", (*entry)->deviceId.c_str());
+    entry = devices.erase(entry);
   }
   rawInput.reset();
   if (rawInputFd_ >= 0) {
@@ -267,11 +267,11 @@ KivDeviceDesc* KivLogProcessor::processVersionLine(std::string_view line) {
   if (entry == devices.end()) {
     debugLog(kLogDebug, "Inserting entirely new device %s", deviceId.c_str());
     device = parsed.get();
-    devices.emplace(deviceId, std::move(parsed));
+    devices.insert(std::move(parsed));
     openPersonalLog(*device);
   } else {
     debugLog(kLogDebug, "%s already exists. Update existing", deviceId.c_str());
-    device = entry->second.get();
+    device = entry->get();
     device->updateVersion(*parsed);
   }
   device->checkFirmware(macMetadata.data(), macMetadata.size());
@@ -350,7 +350,7 @@ KivDeviceDesc* KivLogProcessor::findDevice(std::string_view deviceId) {
   if (entry == devices.end()) {
     return nullptr;
   }
-  recentDevices_[slot] = entry->second.get();
+  recentDevices_[slot] = entry->get();
   return recentDevices_[slot];
 }
 
@@ -366,7 +366,7 @@ KivDeviceDesc* KivLogProcessor::createUnversionedDevice(std::string_view deviceI
     debugLog(kLogError, "Failed to create non-versioned device %s", id.c_str());
     return nullptr;
   }
-  KivDeviceDesc& added = *devices.emplace(id, std::move(device)).first->second;
+  KivDeviceDesc& added = **devices.insert(std::move(device)).first;
   openPersonalLog(added);
   return &added;
 }

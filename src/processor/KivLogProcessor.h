@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,8 +76,20 @@ class KivLogProcessor {
   std::ostream* mainOutput;
   // Counted in 64 bits for JSON Lines' "n"; the text outputs show it as before, in 32 bits.
   uint64_t lineNumber = 0;
-  // Ordered byte-wise by device id; every walk over the devices goes in this order.
-  std::map<std::string, std::unique_ptr<KivDeviceDesc>, std::less<>> devices;
+  // Devices ordered byte-wise by id, and found by id; every walk over the devices goes in this
+  // order. The id is kept once, in the device: a log may name millions of devices.
+  struct DeviceOrder {
+    using is_transparent = void;
+    static std::string_view id(const std::unique_ptr<KivDeviceDesc>& device) {
+      return device->deviceId;
+    }
+    static std::string_view id(std::string_view deviceId) { return deviceId; }
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      return id(a) < id(b);
+    }
+  };
+  std::set<std::unique_ptr<KivDeviceDesc>, DeviceOrder> devices;
   bool strict = false;
   // The raw log, when it is a regular file: no output may write to it.
   std::optional<KivOutput::Identity> inputIdentity;

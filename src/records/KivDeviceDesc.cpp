@@ -15,12 +15,33 @@ constexpr uint32_t kLmacIndex = 1;
 KivDeviceDesc::KivDeviceDesc(std::string_view id, uint32_t lineNumber, bool isVersioned,
                              bool isStrict)
     : deviceId(id),
-      emptyId(id.empty()),
       lineStart(lineNumber),
+      emptyId(id.empty()),
       versioned(isVersioned),
       strict(isStrict) {}
 
 KivDeviceDesc::~KivDeviceDesc() = default;
+
+KivDeviceDesc::Versions& KivDeviceDesc::Versions::operator=(const Versions& other) {
+  if (this != &other) {
+    records_ = other.records_
+                   ? std::make_unique<std::array<FwElfVersion, kMacCount>>(*other.records_)
+                   : nullptr;
+  }
+  return *this;
+}
+
+FwElfVersion& KivDeviceDesc::Versions::operator[](std::size_t mac) {
+  if (!records_) {
+    records_ = std::make_unique<std::array<FwElfVersion, kMacCount>>();
+  }
+  return (*records_)[mac];
+}
+
+const FwElfVersion& KivDeviceDesc::Versions::operator[](std::size_t mac) const {
+  static const FwElfVersion kNotGiven{};
+  return records_ ? (*records_)[mac] : kNotGiven;
+}
 
 bool KivDeviceDesc::handleToken(uint32_t index, std::string_view token) {
   const uint32_t field = index % kTokensPerMac;

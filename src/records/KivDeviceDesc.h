@@ -60,12 +60,28 @@ class KivDeviceDesc : public KivLogTokenized {
 
   void printDeviceReport(std::ostream& stream, bool full) const;
 
-  std::array<FwElfVersion, kMacCount> versions{};
-  uint32_t macIndex = 0;
+  // The two version records, UMAC then LMAC, held only once a descriptor line has given them: a
+  // device known only from data lines (a corrupted id field makes millions) costs little. Reading
+  // a record that was never given finds it all zero.
+  class Versions {
+   public:
+    Versions() = default;
+    Versions(const Versions& other) { *this = other; }
+    Versions& operator=(const Versions& other);
+    FwElfVersion& operator[](std::size_t mac);
+    const FwElfVersion& operator[](std::size_t mac) const;
+
+   private:
+    std::unique_ptr<std::array<FwElfVersion, kMacCount>> records_;
+  };
+
+  Versions versions;
   std::string deviceId;
-  bool compatible = false;
   std::unique_ptr<KivOutput> personalLog;
-  bool emptyId = true;
+  // The library build whose images decode the device, when its announced versions are not the
+  // primary images' but a build's; null otherwise.
+  const KivFirmwareLibrary::Build* firmware = nullptr;
+  uint32_t macIndex = 0;
   uint32_t skipped = 0;
   uint32_t processed = 0;
   uint32_t errors = 0;
@@ -73,11 +89,10 @@ class KivDeviceDesc : public KivLogTokenized {
   uint32_t versionMismatch = 0;
   uint32_t lineStart = 0;
   uint32_t lineEnd = 0;
+  bool compatible = false;
+  bool emptyId = true;
   bool versioned = false;
   bool strict = false;
-  // The library build whose images decode the device, when its announced versions are not the
-  // primary images' but a build's; null otherwise.
-  const KivFirmwareLibrary::Build* firmware = nullptr;
 
  private:
   // Writes `text` to the main output and the personal log; pass-through lines also get a newline.

@@ -39,9 +39,9 @@ void KivLogProcessor::printReport(std::ostream& stream, bool full) const {
     }
     stream << '\n';
   }
-  for (const auto& [id, device] : devices) {
+  for (const auto& device : devices) {
     if (full) {
-      stream << "Device: " << id << '\n';
+      stream << "Device: " << device->deviceId << '\n';
     }
     device->printDeviceReport(stream, full);
   }
@@ -103,13 +103,19 @@ void KivLogProcessor::printJsonReport(std::ostream& stream, std::string_view usi
   }
   imageObject.end();
   report.json("images", images);
-  std::string list = "[";
-  for (const auto& [id, device] : devices) {
-    if (list.size() > 1) {
-      list += ',';
+  // The devices are written one by one as they come: a log may name millions of them.
+  report.json("devices", "[");
+  stream << text;
+  bool first = true;
+  std::string entryText;
+  for (const auto& device : devices) {
+    entryText.clear();
+    if (!first) {
+      entryText += ',';
     }
-    KivJsonObject entry(list);
-    entry.text("id", id).boolean("versioned", device->versioned);
+    first = false;
+    KivJsonObject entry(entryText);
+    entry.text("id", device->deviceId).boolean("versioned", device->versioned);
     if (device->versioned) {
       entry.boolean("compatible", device->compatible)
           .text("umac", device->versions[0].text())
@@ -127,11 +133,8 @@ void KivLogProcessor::printJsonReport(std::ostream& stream, std::string_view usi
         .number("version_unknown", device->versionUnknown)
         .number("errors", device->errors)
         .end();
+    stream << entryText;
   }
-  list += ']';
-  report.json("devices", list);
-  report.end();
-  text += "}\n";
-  stream << text;
+  stream << "]}}\n";
   stream.flush();
 }

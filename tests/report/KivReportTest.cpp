@@ -38,7 +38,7 @@ class KivReportTest : public KivAtLevel<kLogError> {
       std::memcpy(&device->versions[1], lmac.record().data(), kKivVersionRecordSize);
     }
     device->compatible = compatible;
-    return *processor.devices.emplace(id, std::move(device)).first->second;
+    return **processor.devices.insert(std::move(device)).first;
   }
 
   Report report(bool full) {
