@@ -80,7 +80,8 @@ void KivFirmwareLibrary::index() {
   for (const std::string& name : names) {
     const std::string path = folder_ + "/" + name;
     struct stat info {};
-    if (name != "." && name != ".." && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+    // Folders are passed over; anything else that is not a regular file is named and skipped.
+    if (name != "." && name != ".." && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
       add(path);
     }
   }

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 #ifndef KIVLOG_BINARY
@@ -224,13 +226,22 @@ std::string kivShownArgs(const std::vector<std::string>& args) {
 }
 
 KivLiveRun::KivLiveRun(const std::string& folder, std::vector<std::string> args,
-                       const std::string& errorPath) {
+                       const std::string& errorPath)
+    : KivLiveRun(folder, std::move(args), errorPath, -1) {}
+
+KivLiveRun::KivLiveRun(const std::string& folder, std::vector<std::string> args,
+                       const std::string& errorPath, int outputFd,
+                       std::optional<std::string> binary, bool nonBlockingInput) {
   KivRunOptions options;
+  options.binary = std::move(binary);
   options.args = std::move(args);
   options.workingDirectory = folder;
   int in[2], out[2];
   makePipe(in);
   makePipe(out);
+  if (nonBlockingInput) {
+    fcntl(in[0], F_SETFL, fcntl(in[0], F_GETFL) | O_NONBLOCK);
+  }
   const int err = errorPath.empty()
                       ? out[1]
                       : open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -238,7 +249,7 @@ KivLiveRun::KivLiveRun(const std::string& folder, std::vector<std::string> args,
     if (err < 0) {
       throw std::runtime_error("cannot create " + errorPath);
     }
-    pid_ = spawn(options, in[0], out[1], err);
+    pid_ = spawn(options, in[0], outputFd >= 0 ? outputFd : out[1], err);
   } catch (...) {
     for (int fd : {in[0], in[1], out[0], out[1]}) {
       close(fd);
@@ -276,10 +287,28 @@ const std::string& KivLiveRun::waitForOutput(const std::string& expected) {
 
 int KivLiveRun::wait() {
   closeFd(input_);
+  return waitForExit();
+}
+
+void KivLiveRun::signal(int number) {
+  kill(pid_, number);
+}
+
+int KivLiveRun::waitForExit() {
   readWhile([] { return true; });
-  const int status = waitChild(pid_);
+  // A child that does not end within a few seconds is killed, so that a test fails, not hangs.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  int ws = 0;
+  pid_t done = 0;
+  while ((done = waitpid(pid_, &ws, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (done == 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &ws, 0);
+  }
   pid_ = -1;
-  return status;
+  return WIFEXITED(ws) ? WEXITSTATUS(ws) : WIFSIGNALED(ws) ? 128 + WTERMSIG(ws) : -1;
 }
 
 void KivLiveRun::readWhile(const std::function<bool()>& more) {

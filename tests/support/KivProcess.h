@@ -61,6 +61,12 @@ class KivLiveRun {
  public:
   KivLiveRun(const std::string& folder, std::vector<std::string> args,
              const std::string& errorPath);
+  // The same with the child's standard output going to `outputFd` (such as a pipe nobody reads)
+  // instead of the test, so that waitForOutput sees nothing; `binary` run in kivlog's place; and
+  // standard input non-blocking, as some callers leave it, when `nonBlockingInput`.
+  KivLiveRun(const std::string& folder, std::vector<std::string> args, const std::string& errorPath,
+             int outputFd, std::optional<std::string> binary = std::nullopt,
+             bool nonBlockingInput = false);
   ~KivLiveRun();
   KivLiveRun(const KivLiveRun&) = delete;
   KivLiveRun& operator=(const KivLiveRun&) = delete;
@@ -71,6 +77,11 @@ class KivLiveRun {
   const std::string& waitForOutput(const std::string& expected);
   // Ends the input, reads standard output to its end and returns the exit status.
   int wait();
+  // Sends the signal to the child.
+  void signal(int number);
+  // Leaves the input open, reads standard output to its end and returns the exit status: for a
+  // child that ends by itself.
+  int waitForExit();
 
  private:
   void readWhile(const std::function<bool()>& more);
