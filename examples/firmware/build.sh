@@ -58,55 +58,86 @@ cd "${here}"
 kit="${root}/firmware"
 cflags=(-mcpu=cortex-m3 -mthumb -Os -std=c99 -ffreestanding -fno-common -ffunction-sections
   -fdata-sections -Wall -Wextra -Werror -pedantic -I "${kit}/include" -I platform)
-ldflags=(-nostdlib -Wl,--gc-sections -L "${kit}" -T platform/mps2_an385.ld)
+ldflags=(-nostdlib -Wl,--gc-sections -L "${kit}" -L platform)
 platform_sources=(platform/mps2.c platform/clock.c)
 umac_sources=(umac/src/main.c umac/src/scan.c umac/src/connection/roaming_candidate_scoring.c)
 lmac_sources=(lmac/src/main.c lmac/src/rx.c lmac/src/phy/calibration/rx_gain_table.c)
 
-# build CORE NUMBER: compiles the core's sources once and links two images that differ only in
-# their signature: CORE-combined.elf for the file holding both cores, CORE.elf for a file per core.
+# build CORE NUMBER [LAYOUT]: compiles the core's sources once and links the images that differ
+# only in their signature block: CORE-combined.elf for the file holding both cores, CORE.elf for a
+# file per core, and for the UMAC also one-core.elf, the image of a firmware with one core. LAYOUT
+# "flash" links the in-flash layout instead (CORE-flash.elf, for the file holding both cores).
 build() {
-  local core="$1" number="$2" sources objects=() s o
-  local upper="${core^^}"
+  local core="$1" number="$2" layout="${3:-}" sources objects=() s o variants
+  local upper="${core^^}" script=platform/mps2_an385.ld obj="${work}/obj/${core}${3:+-$3}"
   if [ "${core}" = umac ]; then sources=("${umac_sources[@]}"); else sources=("${lmac_sources[@]}"); fi
+  variants=(combined single)
+  [ "${core}" = umac ] && variants+=(one-core)
+  if [ "${layout}" = flash ]; then
+    script=platform/mps2_an385_flash.ld
+    variants=(flash)
+  fi
   for s in "${platform_sources[@]}" "${sources[@]}"; do
-    o="${work}/obj/${core}/${s%.c}.o"
+    o="${obj}/${s%.c}.o"
     mkdir -p "$(dirname "$o")"
     arm-none-eabi-gcc "${cflags[@]}" -DKIVLOG_CORE="${number}" -I "${core}/src" -c "$s" -o "$o"
     objects+=("$o")
   done
-  for variant in combined single; do
-    local signature="KIVLOG_SIGNATURE_${upper}" elf="${work}/${core}-combined.elf"
-    if [ "${variant}" = single ]; then
-      signature=KIVLOG_SIGNATURE_SINGLE
-      elf="${work}/${core}.elf"
-    fi
-    arm-none-eabi-gcc "${cflags[@]}" -DKIVLOG_CORE="${number}" -I "${core}" \
-      -DSAMPLE_SIGNATURE="${signature}" -c platform/image.c -o "${work}/obj/${core}/image-${variant}.o"
-    arm-none-eabi-gcc "${cflags[@]}" "${objects[@]}" "${work}/obj/${core}/image-${variant}.o" \
-      "${ldflags[@]}" -lgcc -o "${elf}"
+  for variant in "${variants[@]}"; do
+    local defines=(-DSAMPLE_SIGNATURE="KIVLOG_SIGNATURE_${upper}") elf="${work}/${core}-${variant}.elf"
+    case "${variant}" in
+      single) defines=(-DSAMPLE_SIGNATURE=KIVLOG_SIGNATURE_SINGLE); elf="${work}/${core}.elf" ;;
+      one-core) defines=(-DSAMPLE_ONE_CORE); elf="${work}/one-core.elf" ;;
+    esac
+    arm-none-eabi-gcc "${cflags[@]}" -DKIVLOG_CORE="${number}" -I "${core}" "${defines[@]}" \
+      -c platform/image.c -o "${obj}/image-${variant}.o"
+    arm-none-eabi-gcc "${cflags[@]}" "${objects[@]}" "${obj}/image-${variant}.o" \
+      "${ldflags[@]}" -T "${script}" -lgcc -o "${elf}"
   done
 }
 
 build umac 0
 build lmac 1
+build umac 0 flash
+build lmac 1 flash
 
-# The file holding both images: the UMAC image with the LMAC's kivlog section appended as one
-# more (unloaded) section. Each core's block and everything its addresses point at stay
-# contiguous, each at its own address-to-offset distance, and each is found by its signature.
-arm-none-eabi-objcopy -O binary --only-section=.kivlog "${work}/lmac-combined.elf" \
-  "${work}/lmac-kivlog.bin"
-arm-none-eabi-objcopy --add-section .kivlog.lmac="${work}/lmac-kivlog.bin" \
-  --set-section-flags .kivlog.lmac=contents,readonly "${work}/umac-combined.elf" \
-  "${work}/kiv_log.elf"
+# combine UMAC.elf LMAC.elf OUT.elf: the file holding both images, the UMAC image with the LMAC's
+# kivlog section appended as one more (unloaded) section. Each core's block and everything its
+# addresses point at stay contiguous, each at its own address-to-offset distance, and each is
+# found by its signature.
+combine() {
+  arm-none-eabi-objcopy --dump-section .kivlog="${work}/lmac-kivlog.bin" "$2"
+  arm-none-eabi-objcopy --add-section .kivlog.lmac="${work}/lmac-kivlog.bin" \
+    --set-section-flags .kivlog.lmac=contents,readonly "$1" "$3"
+}
+combine "${work}/umac-combined.elf" "${work}/lmac-combined.elf" "${work}/kiv_log.elf"
+combine "${work}/umac-flash.elf" "${work}/lmac-flash.elf" "${work}/kiv_log-flash.elf"
 
-# Run each core until it ends itself through semihosting; its UART output is the capture.
+# The default layout keeps every string kivlog reads out of what the target loads: no format
+# string or file name of the kivlog section (what follows its zero word, block and version record)
+# is in the flash image objcopy makes. Only the loadable copy of the version fields is.
 for core in umac lmac; do
+  arm-none-eabi-objcopy -O binary "${work}/${core}-combined.elf" "${work}/${core}.bin"
+  arm-none-eabi-objcopy --dump-section .kivlog="${work}/${core}-strings.bin" \
+    "${work}/${core}-combined.elf"
+  found=0
+  while IFS= read -r text; do
+    if [ "${#text}" -ge 4 ] && LC_ALL=C grep -qaF -- "${text}" "${work}/${core}.bin"; then
+      echo "the ${core} flash image holds a kivlog string: ${text}" >&2
+      found=1
+    fi
+  done < <(tail -c +259 "${work}/${core}-strings.bin" | tr '\0\n' '\n\n' |
+    LC_ALL=C grep -a '^[[:print:]]*$')
+  [ "${found}" -eq 0 ] || exit 1
+done
+
+# Run each image until it ends itself through semihosting; its UART output is the capture.
+for image in umac lmac umac-flash lmac-flash one-core; do
   if ! timeout 60 qemu-system-arm -M mps2-an385 -display none -monitor none -nodefaults \
-    -serial "file:${work}/${core}.cap" -semihosting-config enable=on,target=native \
-    -kernel "${work}/${core}.elf" 2>"${work}/${core}.qemu.txt"; then
-    cat "${work}/${core}.qemu.txt" >&2
-    echo "the ${core} firmware did not run to its end under QEMU" >&2
+    -serial "file:${work}/${image}.cap" -semihosting-config enable=on,target=native \
+    -kernel "${work}/${image}.elf" 2>"${work}/${image}.qemu.txt"; then
+    cat "${work}/${image}.qemu.txt" >&2
+    echo "the ${image} firmware did not run to its end under QEMU" >&2
     exit 1
   fi
 done
@@ -115,7 +146,7 @@ hostflags=(-std=c99 -Wall -Wextra -Werror -pedantic -O2 -I "${kit}/include" -I "
 gcc "${hostflags[@]}" tools/make_raw_log.c "${kit}/host/kivlog_host.c" -o "${work}/make_raw_log"
 "${work}/make_raw_log" raw "${work}/umac.cap" "${work}/lmac.cap" >"${work}/raw.log"
 
-# The printf check: each core's records decoded alone must read exactly as the host's printf
+# The printf check: each image's records decoded alone must read exactly as the host's printf
 # prints the same statements with the same values. -m32 gives printf 32-bit int and long.
 for core in umac lmac; do
   number=0
@@ -125,18 +156,24 @@ for core in umac lmac; do
     -I "${core}/src" -DKIVLOG_PRINTF -DKIVLOG_CORE="${number}" platform/clock.c \
     platform/host_printf.c "${sources[@]}" -o "${work}/${core}-printf"
   "${work}/${core}-printf" >"${work}/${core}.printf.txt"
-  "${work}/make_raw_log" records "${work}/${core}.cap" >"${work}/${core}.records.log"
-  for files in "-f kiv_log.elf" "-u umac.elf -l lmac.elf"; do
-    # shellcheck disable=SC2086
-    (cd "${work}" && "${kivlog}" ${files} -i "${core}.records.log") >"${work}/${core}.decoded.txt" \
-      2>/dev/null
-    if ! cmp -s "${work}/${core}.printf.txt" "${work}/${core}.decoded.txt"; then
-      echo "kivlog's decoding of the ${core} records (${files}) differs from printf:" >&2
-      diff "${work}/${core}.printf.txt" "${work}/${core}.decoded.txt" >&2 || true
-      exit 1
-    fi
-  done
-  echo "${core}: $(wc -l <"${work}/${core}.records.log") records decode exactly as printf prints them"
+done
+# capture, the program it ran, and the files kivlog decodes its records with
+checks=(umac umac "-f kiv_log.elf" umac umac "-u umac.elf -l lmac.elf"
+  lmac lmac "-f kiv_log.elf" lmac lmac "-u umac.elf -l lmac.elf"
+  umac-flash umac "-f kiv_log-flash.elf" lmac-flash lmac "-f kiv_log-flash.elf"
+  one-core umac "-f one-core.elf")
+for ((i = 0; i < ${#checks[@]}; i += 3)); do
+  capture="${checks[i]}" program="${checks[i + 1]}" files="${checks[i + 2]}"
+  "${work}/make_raw_log" records "${work}/${capture}.cap" >"${work}/${capture}.records.log"
+  # shellcheck disable=SC2086
+  (cd "${work}" && "${kivlog}" ${files} -i "${capture}.records.log") \
+    >"${work}/${capture}.decoded.txt" 2>/dev/null
+  if ! cmp -s "${work}/${program}.printf.txt" "${work}/${capture}.decoded.txt"; then
+    echo "kivlog's decoding of the ${capture} records (${files}) differs from printf:" >&2
+    diff "${work}/${program}.printf.txt" "${work}/${capture}.decoded.txt" >&2 || true
+    exit 1
+  fi
+  echo "${capture} (${files}): $(wc -l <"${work}/${capture}.records.log") records decode exactly as printf prints them"
 done
 
 # The decoded sample: every combination of the two file forms, a folder or not, strict or not.
@@ -163,10 +200,14 @@ if grep -l '\[ERR\]' -r "${expected}" >&2; then
   exit 1
 fi
 
-# Addresses, sizes and data offsets depend on the compiler; the decoded text does not.
+# Addresses, sizes and data offsets depend on the compiler and the layout; the decoded text does
+# not. Lines passed through undecoded keep their descriptor address.
 without_addresses() {
-  grep -v -e 'Data Offset=' "$1"
+  grep -v -e 'Data Offset=' "$1" |
+    sed -E 's/(\[FW_LOG-R\](\[ID:[^]]*\])?\[[0-9]*\]\[[0-9]*\])\[[0-9a-f]*\]/\1[address]/'
 }
+
+bash "${here}/flash-size.sh" "${work}"
 
 if [ "${mode}" = --check ]; then
   status=0

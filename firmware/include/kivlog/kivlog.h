@@ -41,10 +41,11 @@ extern "C" {
 #define KIVLOG_DUMP 6u
 #define KIVLOG_ALWAYS 7u
 
-/* The core a translation unit logs for: 0 UMAC (default), 1 LMAC. Define it on the command line
- * of every source file of the LMAC firmware (-DKIVLOG_CORE=1). */
+/* The core a translation unit logs for: 0 UMAC (or the one core of a one-core firmware), 1 LMAC.
+ * Define it on the command line of every source file that logs or defines an image
+ * (-DKIVLOG_CORE=0 or -DKIVLOG_CORE=1). Without it, a statement fails to build and names it. */
 #ifndef KIVLOG_CORE
-#define KIVLOG_CORE 0
+#define KIVLOG_CORE kivlog_define_KIVLOG_CORE_0_for_the_UMAC_or_1_for_the_LMAC
 #endif
 
 /* The module number of a source file's statements (kivlog shows it only in its traces). Define
@@ -77,6 +78,7 @@ extern "C" {
 
 #if defined(__GNUC__)
 #define KIVLOG_IN_SECTION_(name) __attribute__((section(name), used))
+#define KIVLOG_SECTION_(name) __attribute__((section(name)))
 #define KIVLOG_PACKED_ __attribute__((packed))
 #else
 #error "kivlog.h needs GCC or Clang: it places data in named sections"
@@ -140,9 +142,16 @@ typedef char
                                        ? 1
                                        : -1];
 
-/* Defined by KIVLOG_DEFINE_IMAGE; the firmware may read its version record to report it. */
+/* Defined by KIVLOG_DEFINE_IMAGE. kivlog_version is the loadable copy of the image's six version
+ * fields, for the firmware to announce itself (kivlog reads its own copy, which the default layout
+ * keeps out of the target's memory); it takes 111 bytes of flash only when the firmware uses it.
+ * kivlog_signature is the block kivlog searches for. */
 extern const kivlog_version_t kivlog_version;
 extern const kivlog_signature_t kivlog_signature;
+
+/* Defined by the linker fragment (kivlog.ld or kivlog-flash.ld): an image linked without it fails
+ * to link, naming this symbol, rather than building a firmware kivlog cannot find. */
+extern const char kivlog_link_with_the_kivlog_ld_fragment[];
 
 /* Supplied by the firmware. */
 uint32_t kivlog_timestamp(void);
@@ -157,24 +166,36 @@ void kivlog_log(uint32_t log_type, const kivlog_desc_t* desc, uint32_t param0, u
 
 /*
  * KIVLOG_DEFINE_IMAGE(signature, field1, ..., field6): once per image, in one C or C++ source
- * file at file scope. Defines the signature block, the version record and kivlog_log.
+ * file at file scope. Defines the signature block, the version record that kivlog reads, the
+ * loadable copy kivlog_version and kivlog_log.
  *
  *   KIVLOG_DEFINE_IMAGE(KIVLOG_SIGNATURE_UMAC, "KIV-UMAC", "4.3.1.2207", "Mar 20 2026 14:02:11",
  *                       "release", "g7c1e9a0", "wlan");
  *
- * The signature must be a 15-character literal; the fields literals of at most 15, 16, 32, 16,
- * 16 and 16 characters. Costs 143 + 111 bytes of the kivlog section and kivlog_log (36 bytes of
- * code on a Cortex-M3 at -Os).
+ * The signature must be a 15-character literal that fits the file's KIVLOG_CORE (the UMAC or the
+ * LMAC one, or KIVLOG_SIGNATURE_SINGLE); the fields literals of at most 15, 16, 32, 16, 16 and 16
+ * characters. Costs 143 + 111 bytes of the kivlog section and kivlog_log (36 bytes of code on a
+ * Cortex-M3 at -Os).
+ *
+ * KIVLOG_DEFINE_ONE_CORE_IMAGE(field1, ..., field6) defines the image of a firmware with one core
+ * (KIVLOG_CORE 0): the UMAC block with these fields, and an LMAC block with an empty version
+ * record, so that `kivlog -f fw.elf` decodes the file as it is. The device announces the LMAC's
+ * six fields empty (kivlog_host_version_line with a null LMAC version, or the wire format's
+ * one-core announcement). 143 + 111 more bytes of the kivlog section; nothing more on the target.
  */
 #define KIVLOG_DEFINE_IMAGE(signature, f1, f2, f3, f4, f5, f6)                                     \
-  typedef char kivlog_signature_is_15_characters_[sizeof(signature) == 16 ? 1 : -1];               \
-  const kivlog_version_t kivlog_version KIVLOG_IN_SECTION_(".kivlog.ver") = {f1, f2, f3,           \
-                                                                             f4, f5, f6};          \
+  KIVLOG_CHECK_SIGNATURE_(signature);                                                              \
+  const kivlog_version_t kivlog_version = {f1, f2, f3, f4, f5, f6};                                \
+  static const kivlog_version_t kivlog_version_record_ KIVLOG_IN_SECTION_(".kivlog.ver") = {       \
+      f1, f2, f3, f4, f5, f6};                                                                     \
   const kivlog_signature_t kivlog_signature KIVLOG_IN_SECTION_(".kivlog.sig") = {                  \
-      signature, KIVLOG_ADDRESS_OF_(&kivlog_signature), KIVLOG_ADDRESS_OF_(&kivlog_version), {0}}; \
+      signature, KIVLOG_ADDRESS_OF_(&kivlog_signature), KIVLOG_ADDRESS_OF_(&kivlog_version_record_), \
+      {0}};                                                                                        \
+  KIVLOG_FRAGMENT_CHECK_DATA_                                                                      \
   void kivlog_log(uint32_t log_type, const kivlog_desc_t* desc, uint32_t param0,                   \
                   uint32_t param1) {                                                               \
     kivlog_record_t record;                                                                        \
+    KIVLOG_FRAGMENT_CHECK_CODE_;                                                                   \
     record.timestamp = kivlog_timestamp();                                                         \
     record.log_type = log_type;                                                                    \
     record.log_addr = KIVLOG_ADDRESS_VALUE_(desc);                                                 \
@@ -183,6 +204,34 @@ void kivlog_log(uint32_t log_type, const kivlog_desc_t* desc, uint32_t param0, u
     kivlog_transport(&record);                                                                     \
   }                                                                                                \
   typedef int kivlog_image_defined_
+
+#define KIVLOG_DEFINE_ONE_CORE_IMAGE(f1, f2, f3, f4, f5, f6)                                   \
+  typedef char kivlog_one_core_image_needs_KIVLOG_CORE_0[(KIVLOG_CORE) == 0 ? 1 : -1];         \
+  static const kivlog_version_t kivlog_empty_lmac_version_ KIVLOG_IN_SECTION_(".kivlog.ver") = \
+      {{0}, {0}, {0}, {0}, {0}, {0}};                                                          \
+  static const kivlog_signature_t kivlog_empty_lmac_signature_ KIVLOG_IN_SECTION_(             \
+      ".kivlog.sig") = {KIVLOG_SIGNATURE_LMAC, KIVLOG_ADDRESS_OF_(&kivlog_empty_lmac_signature_), \
+                        KIVLOG_ADDRESS_OF_(&kivlog_empty_lmac_version_), {0}};                 \
+  KIVLOG_DEFINE_IMAGE(KIVLOG_SIGNATURE_UMAC, f1, f2, f3, f4, f5, f6)
+
+/* An image must be linked with the fragment. GCC records a reference to the fragment's symbol in
+ * kivlog_log's code at no cost (a relocation that changes no byte); Clang gets a retained
+ * pointer in the kivlog section. Only on 32-bit targets: host builds of firmware code (unit
+ * tests) link no fragment. */
+#if UINTPTR_MAX == 0xFFFFFFFFu && !defined(__clang__)
+#define KIVLOG_FRAGMENT_CHECK_DATA_
+#define KIVLOG_FRAGMENT_CHECK_CODE_ \
+  __asm__(".reloc ., BFD_RELOC_NONE, kivlog_link_with_the_kivlog_ld_fragment")
+#elif UINTPTR_MAX == 0xFFFFFFFFu
+#define KIVLOG_FRAGMENT_CHECK_DATA_                                                   \
+  static const char* const kivlog_fragment_check_                                     \
+      __attribute__((section(".kivlog.check"), used, retain)) =                       \
+          kivlog_link_with_the_kivlog_ld_fragment;
+#define KIVLOG_FRAGMENT_CHECK_CODE_ ((void)0)
+#else
+#define KIVLOG_FRAGMENT_CHECK_DATA_
+#define KIVLOG_FRAGMENT_CHECK_CODE_ ((void)0)
+#endif
 
 /*
  * KIVLOG(level, format, ...) logs with the core's own log type, KIVLOG_CR(level, format, ...)
@@ -250,12 +299,23 @@ void kivlog_printf_prefix(uint32_t log_type, unsigned level, const char* file, u
   do {                                                                                       \
     KIVLOG_CHECK_FORMAT_(format, count);                                                     \
     static const char kivlog_format_[] KIVLOG_IN_SECTION_(".kivlog.str") = "" format;        \
-    static const char kivlog_file_[] KIVLOG_IN_SECTION_(".kivlog.str") = __FILE__;           \
+    static const char kivlog_own_file_[] KIVLOG_SECTION_(".kivlog.str") __attribute__((unused)) = \
+        __FILE__;                                                                            \
     static const kivlog_desc_t kivlog_desc_ KIVLOG_IN_SECTION_(".kivlog.desc") = {           \
         KIVLOG_ADDRESS_OF_(kivlog_format_), (uint16_t)(KIVLOG_MODULE), (uint16_t)(__LINE__), \
-        KIVLOG_ADDRESS_OF_(kivlog_file_),   (uint16_t)(level),         0};                   \
+        KIVLOG_FILE_NAME_(kivlog_own_file_), (uint16_t)(level), 0};                          \
     kivlog_log((type), &kivlog_desc_, (uint32_t)(a), (uint32_t)(b));                         \
   } while (0)
+
+/* The file name is stored once per source file: the statements of the file being compiled share
+ * kivlog_file_name_. A statement in an included file (an inline function in a header) keeps a
+ * copy of its own file's name; the compiler drops the copy it does not use, except at -O0, where
+ * it stays in the kivlog section, outside the target's memory in the default layout. */
+#define KIVLOG_FILE_NAME_(own)                                                             \
+  (__builtin_strcmp(__FILE__, __BASE_FILE__) == 0 ? KIVLOG_ADDRESS_OF_(kivlog_file_name_) \
+                                                  : KIVLOG_ADDRESS_OF_(own))
+static const char kivlog_file_name_[] KIVLOG_SECTION_(".kivlog.str") __attribute__((unused)) =
+    __BASE_FILE__;
 #endif
 
 /* The compile-time format check. */
@@ -322,7 +382,18 @@ constexpr int formatValues(const char* f) {
   return values;
 }
 
+/* The core a signature belongs to: 0 UMAC, 1 LMAC, -1 either (the one for a file per core). */
+constexpr int signatureCore(const char* s) {
+  return s[9] == 'U' && s[10] == 'M' ? 0 : s[9] == 'L' && s[10] == 'M' ? 1 : -1;
+}
+
 }  // namespace kivlog_detail
+
+#define KIVLOG_CHECK_SIGNATURE_(signature)                                                \
+  static_assert(sizeof(signature) == 16, "kivlog: the signature must be 15 characters"); \
+  static_assert(::kivlog_detail::signatureCore(signature) < 0 ||                          \
+                    ::kivlog_detail::signatureCore(signature) == (KIVLOG_CORE),          \
+                "kivlog: the image's signature is the other core's than KIVLOG_CORE")
 
 #define KIVLOG_CHECK_FORMAT_(format, count)                                                 \
   static_assert(::kivlog_detail::formatValues("" format) >= 0,                              \
@@ -333,6 +404,16 @@ constexpr int formatValues(const char* f) {
                 "passes")
 
 #elif !defined(__cplusplus) && defined(__GNUC__) && !defined(__clang__)
+
+#define KIVLOG_CHECK_SIGNATURE_(signature)                                                       \
+  typedef char kivlog_signature_must_be_15_characters[sizeof(signature) == 16 ? 1 : -1];        \
+  enum {                                                                                        \
+    kivlog_signature_core_ = __builtin_strcmp(signature, KIVLOG_SIGNATURE_UMAC) == 0   ? 0       \
+                             : __builtin_strcmp(signature, KIVLOG_SIGNATURE_LMAC) == 0 ? 1       \
+                                                                                       : (KIVLOG_CORE) \
+  };                                                                                            \
+  typedef char kivlog_signature_is_the_other_cores_than_KIVLOG_CORE                             \
+      [kivlog_signature_core_ == (KIVLOG_CORE) ? 1 : -1]
 
 /*
  * GCC folds strspn, strcspn and strncmp on string literals into integer constants, so each step
@@ -399,6 +480,8 @@ constexpr int formatValues(const char* f) {
       __attribute__((unused))
 
 #else
+#define KIVLOG_CHECK_SIGNATURE_(signature) \
+  typedef char kivlog_signature_must_be_15_characters[sizeof(signature) == 16 ? 1 : -1]
 #define KIVLOG_CHECK_FORMAT_(format, count) \
   typedef char kivlog_format_is_a_string_literal_[sizeof("" format)] __attribute__((unused))
 #endif
