@@ -142,6 +142,12 @@ TEST(KivlogHost, VersionLineCarriesEveryFieldUpToItsZeroOrWidth) {
             static_cast<int>(expected.size()));
   EXPECT_EQ(std::string(out), expected);
 
+  // A one-core firmware announces its empty LMAC version record as six empty fields.
+  const std::string oneCore = expected.substr(0, expected.find("[LMAC]")) + "[LMAC][][][][][][]";
+  EXPECT_EQ(kivlog_host_version_line(out, sizeof out, "wlan1", &kivlog_version, nullptr),
+            static_cast<int>(oneCore.size()));
+  EXPECT_EQ(std::string(out), oneCore);
+
   std::memcpy(lmac.field2, "4.3]", 4);
   EXPECT_EQ(kivlog_host_version_line(out, sizeof out, "wlan1", &kivlog_version, &lmac), -1);
   EXPECT_EQ(std::string(out), "");
