@@ -46,7 +46,8 @@ bash "${root}/scripts/deps.sh" demo
 kivlog="${root}/build/release/kivlog"
 cmake -S "${root}" -B "${root}/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKIVLOG_TESTS=OFF >/dev/null
-cmake --build "${root}/build/release" --target kivlog -j 2 >/dev/null
+cmake --build "${root}/build/release" --target kivlog kivlog-uart -j 2 >/dev/null
+uart="${root}/build/release/kivlog-uart"
 
 work="${root}/build/firmware-sample"
 rm -rf "${work}"
@@ -57,9 +58,9 @@ mkdir -p "${work}/obj" "${work}/run"
 cd "${here}"
 kit="${root}/firmware"
 cflags=(-mcpu=cortex-m3 -mthumb -Os -std=c99 -ffreestanding -fno-common -ffunction-sections
-  -fdata-sections -Wall -Wextra -Werror -pedantic -I "${kit}/include" -I platform)
+  -fdata-sections -Wall -Wextra -Werror -pedantic -I "${kit}/include" -I "${kit}/wire" -I platform)
 ldflags=(-nostdlib -Wl,--gc-sections -L "${kit}" -L platform)
-platform_sources=(platform/mps2.c platform/clock.c)
+platform_sources=(platform/mps2.c platform/clock.c "${kit}/wire/kivlog_wire.c" "${kit}/wire/kivlog_ring.c")
 umac_sources=(umac/src/main.c umac/src/scan.c umac/src/connection/roaming_candidate_scoring.c)
 lmac_sources=(lmac/src/main.c lmac/src/rx.c lmac/src/phy/calibration/rx_gain_table.c)
 
@@ -78,7 +79,8 @@ build() {
     variants=(flash)
   fi
   for s in "${platform_sources[@]}" "${sources[@]}"; do
-    o="${obj}/${s%.c}.o"
+    o="${obj}/${s#"${kit}/"}"
+    o="${o%.c}.o"
     mkdir -p "$(dirname "$o")"
     arm-none-eabi-gcc "${cflags[@]}" -DKIVLOG_CORE="${number}" -I "${core}/src" -c "$s" -o "$o"
     objects+=("$o")
@@ -142,9 +144,14 @@ for image in umac lmac umac-flash lmac-flash one-core; do
   fi
 done
 
+# kivlog-uart turns the captures (the wire format the cores sent) into host log lines; the
+# sample's raw log interleaves them with a driver's lines at fixed host times. The capture of both
+# cores is kept for the reader's tests.
+cat "${work}/umac.cap" "${work}/lmac.cap" >"${work}/capture.bin"
+"${uart}" -t none "${work}/capture.bin" >"${work}/capture.lines"
 hostflags=(-std=c99 -Wall -Wextra -Werror -pedantic -O2 -I "${kit}/include" -I "${kit}/host")
 gcc "${hostflags[@]}" tools/make_raw_log.c "${kit}/host/kivlog_host.c" -o "${work}/make_raw_log"
-"${work}/make_raw_log" raw "${work}/umac.cap" "${work}/lmac.cap" >"${work}/raw.log"
+"${work}/make_raw_log" "${work}/capture.lines" >"${work}/raw.log"
 
 # The printf check: each image's records decoded alone must read exactly as the host's printf
 # prints the same statements with the same values. -m32 gives printf 32-bit int and long.
@@ -164,7 +171,7 @@ checks=(umac umac "-f kiv_log.elf" umac umac "-u umac.elf -l lmac.elf"
   one-core umac "-f one-core.elf")
 for ((i = 0; i < ${#checks[@]}; i += 3)); do
   capture="${checks[i]}" program="${checks[i + 1]}" files="${checks[i + 2]}"
-  "${work}/make_raw_log" records "${work}/${capture}.cap" >"${work}/${capture}.records.log"
+  "${uart}" -t none "${work}/${capture}.cap" | grep -F '[FW_LOG-R]' >"${work}/${capture}.records.log"
   # shellcheck disable=SC2086
   (cd "${work}" && "${kivlog}" ${files} -i "${capture}.records.log") \
     >"${work}/${capture}.decoded.txt" 2>/dev/null
@@ -182,14 +189,23 @@ runs=(combined "-f kiv_log.elf" combined-strict "-s -f kiv_log.elf"
   legacy "-u umac.elf -l lmac.elf" legacy-strict "-s -u umac.elf -l lmac.elf"
   legacy-folder "-u umac.elf -l lmac.elf -o out"
   legacy-strict-folder "-s -u umac.elf -l lmac.elf -o out")
-cp "${work}/umac.elf" "${work}/lmac.elf" "${work}/kiv_log.elf" "${work}/raw.log" "${work}/run/"
+# The one-core firmware's log, as kivlog-uart writes it for a device sta0: its announcement
+# names one core, so the version line carries an empty LMAC group, which the one-core image's
+# empty LMAC version record matches.
+"${uart}" -t none --id sta0 "${work}/one-core.cap" >"${work}/one-core.log"
+runs+=(one-core "-f one-core.elf -i one-core.log")
+cp "${work}/umac.elf" "${work}/lmac.elf" "${work}/kiv_log.elf" "${work}/raw.log" \
+  "${work}/one-core.elf" "${work}/one-core.log" "${work}/run/"
 expected="${work}/expected"
 for ((i = 0; i < ${#runs[@]}; i += 2)); do
   name="${runs[i]}"
   rm -rf "${work}/run/out"
   mkdir -p "${work}/run/out" "${expected}/${name}"
   # shellcheck disable=SC2086
-  (cd "${work}/run" && "${kivlog}" -r ${runs[i + 1]} -i raw.log) \
+  args="${runs[i + 1]}"
+  [[ "${args}" == *" -i "* ]] || args+=" -i raw.log"
+  # shellcheck disable=SC2086
+  (cd "${work}/run" && "${kivlog}" -r ${args}) \
     >"${expected}/${name}/stdout.txt" 2>"${expected}/${name}/stderr.txt"
   if [ -n "$(ls -A "${work}/run/out")" ]; then
     cp -r "${work}/run/out" "${expected}/${name}/out"
@@ -226,8 +242,9 @@ if [ "${mode}" = --check ]; then
   exit "${status}"
 fi
 
-cp "${work}/kiv_log.elf" "${work}/umac.elf" "${work}/lmac.elf" "${work}/raw.log" "${here}/"
+cp "${work}/kiv_log.elf" "${work}/umac.elf" "${work}/lmac.elf" "${work}/raw.log" \
+  "${work}/one-core.elf" "${work}/one-core.log" "${work}/capture.bin" "${here}/"
 rm -rf "${here}/expected"
 cp -r "${expected}" "${here}/expected"
 echo "firmware sample written to ${here#"${root}/"}:"
-ls -l "${here}"/*.elf "${here}/raw.log" | awk '{print "  " $5 " bytes  " $NF}' | sed "s|${here}/||"
+ls -l "${here}"/*.elf "${here}"/*.log "${here}/capture.bin" | awk '{print "  " $5 " bytes  " $NF}' | sed "s|${here}/||"

@@ -148,6 +148,9 @@ typedef char
  * kivlog_signature is the block kivlog searches for. */
 extern const kivlog_version_t kivlog_version;
 extern const kivlog_signature_t kivlog_signature;
+/* The image's number of cores, 2, or 1 for KIVLOG_DEFINE_ONE_CORE_IMAGE: what the firmware's
+ * version announcement states (kivlog_wire_announce). */
+extern const uint8_t kivlog_image_cores;
 
 /* Defined by the linker fragment (kivlog.ld or kivlog-flash.ld): an image linked without it fails
  * to link, naming this symbol, rather than building a firmware kivlog cannot find. */
@@ -183,8 +186,11 @@ void kivlog_log(uint32_t log_type, const kivlog_desc_t* desc, uint32_t param0, u
  * six fields empty (kivlog_host_version_line with a null LMAC version, or the wire format's
  * one-core announcement). 143 + 111 more bytes of the kivlog section; nothing more on the target.
  */
-#define KIVLOG_DEFINE_IMAGE(signature, f1, f2, f3, f4, f5, f6)                               \
+#define KIVLOG_DEFINE_IMAGE(signature, f1, f2, f3, f4, f5, f6) \
+  KIVLOG_DEFINE_IMAGE_(2, signature, f1, f2, f3, f4, f5, f6)
+#define KIVLOG_DEFINE_IMAGE_(cores, signature, f1, f2, f3, f4, f5, f6)                       \
   KIVLOG_CHECK_SIGNATURE_(signature);                                                        \
+  const uint8_t kivlog_image_cores = (cores);                                                \
   const kivlog_version_t kivlog_version = {f1, f2, f3, f4, f5, f6};                          \
   static const kivlog_version_t kivlog_version_record_ KIVLOG_IN_SECTION_(".kivlog.ver") = { \
       f1, f2, f3, f4, f5, f6};                                                               \
@@ -217,7 +223,7 @@ void kivlog_log(uint32_t log_type, const kivlog_desc_t* desc, uint32_t param0, u
                         KIVLOG_ADDRESS_OF_(&kivlog_empty_lmac_signature_),                       \
                         KIVLOG_ADDRESS_OF_(&kivlog_empty_lmac_version_),                         \
                         {0}};                                                                    \
-  KIVLOG_DEFINE_IMAGE(KIVLOG_SIGNATURE_UMAC, f1, f2, f3, f4, f5, f6)
+  KIVLOG_DEFINE_IMAGE_(1, KIVLOG_SIGNATURE_UMAC, f1, f2, f3, f4, f5, f6)
 
 /* A compile-time assertion at file scope: a static_assert in C++, a negative array size in C. */
 #ifdef __cplusplus
