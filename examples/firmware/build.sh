@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the two-core sample firmware with the kivlog kit, runs both cores under QEMU, turns their
-# captured records into a raw host log and decodes it with kivlog.
+# Builds the two-core sample firmware with the kivlog kit (its CMake project, CMakeLists.txt), runs
+# the cores under QEMU, turns their wire-format captures into host log lines with kivlog-uart,
+# composes the raw host log and decodes it with kivlog; the one-core image the same way.
 #
 #   bash examples/firmware/build.sh          rewrites the committed results beside this script:
-#                                            the ELF files, raw.log and expected/
+#                                            the ELF files, raw.log, one-core.log, capture.bin
+#                                            and expected/
 #   bash examples/firmware/build.sh --check  does the same in a scratch folder and fails when the
 #                                            decoded text differs from the committed expected/
 #                                            (addresses may move between compiler versions)
@@ -53,67 +55,19 @@ work="${root}/build/firmware-sample"
 rm -rf "${work}"
 mkdir -p "${work}/obj" "${work}/run"
 
-# Sources are compiled from this folder with relative paths: __FILE__, and so the file names in
-# the images, are then the same on every machine.
+# The images: the sample's CMake project, built with the kit's CMake package. The package takes
+# the file names the statements store relative to this folder, so that they are the same on every
+# machine.
 cd "${here}"
 kit="${root}/firmware"
-cflags=(-mcpu=cortex-m3 -mthumb -Os -std=c99 -ffreestanding -fno-common -ffunction-sections
-  -fdata-sections -Wall -Wextra -Werror -pedantic -I "${kit}/include" -I "${kit}/wire" -I platform)
-ldflags=(-nostdlib -Wl,--gc-sections -L "${kit}" -L platform)
-platform_sources=(platform/mps2.c platform/clock.c "${kit}/wire/kivlog_wire.c" "${kit}/wire/kivlog_ring.c")
+cmake -S "${here}" -B "${work}/cmake" -G Ninja -DCMAKE_TOOLCHAIN_FILE="${here}/platform/arm-none-eabi.cmake" \
+  -Dkivlog-firmware_DIR="${kit}/cmake" >/dev/null
+cmake --build "${work}/cmake" -j 2 >/dev/null
+for image in umac-combined lmac-combined umac lmac umac-flash lmac-flash one-core kiv_log kiv_log-flash; do
+  cp "${work}/cmake/${image}.elf" "${work}/"
+done
 umac_sources=(umac/src/main.c umac/src/scan.c umac/src/connection/roaming_candidate_scoring.c)
 lmac_sources=(lmac/src/main.c lmac/src/rx.c lmac/src/phy/calibration/rx_gain_table.c)
-
-# build CORE NUMBER [LAYOUT]: compiles the core's sources once and links the images that differ
-# only in their signature block: CORE-combined.elf for the file holding both cores, CORE.elf for a
-# file per core, and for the UMAC also one-core.elf, the image of a firmware with one core. LAYOUT
-# "flash" links the in-flash layout instead (CORE-flash.elf, for the file holding both cores).
-build() {
-  local core="$1" number="$2" layout="${3:-}" sources objects=() s o variants
-  local upper="${core^^}" script=platform/mps2_an385.ld obj="${work}/obj/${core}${3:+-$3}"
-  if [ "${core}" = umac ]; then sources=("${umac_sources[@]}"); else sources=("${lmac_sources[@]}"); fi
-  variants=(combined single)
-  [ "${core}" = umac ] && variants+=(one-core)
-  if [ "${layout}" = flash ]; then
-    script=platform/mps2_an385_flash.ld
-    variants=(flash)
-  fi
-  for s in "${platform_sources[@]}" "${sources[@]}"; do
-    o="${obj}/${s#"${kit}/"}"
-    o="${o%.c}.o"
-    mkdir -p "$(dirname "$o")"
-    arm-none-eabi-gcc "${cflags[@]}" -DKIVLOG_CORE="${number}" -I "${core}/src" -c "$s" -o "$o"
-    objects+=("$o")
-  done
-  for variant in "${variants[@]}"; do
-    local defines=(-DSAMPLE_SIGNATURE="KIVLOG_SIGNATURE_${upper}") elf="${work}/${core}-${variant}.elf"
-    case "${variant}" in
-      single) defines=(-DSAMPLE_SIGNATURE=KIVLOG_SIGNATURE_SINGLE); elf="${work}/${core}.elf" ;;
-      one-core) defines=(-DSAMPLE_ONE_CORE); elf="${work}/one-core.elf" ;;
-    esac
-    arm-none-eabi-gcc "${cflags[@]}" -DKIVLOG_CORE="${number}" -I "${core}" "${defines[@]}" \
-      -c platform/image.c -o "${obj}/image-${variant}.o"
-    arm-none-eabi-gcc "${cflags[@]}" "${objects[@]}" "${obj}/image-${variant}.o" \
-      "${ldflags[@]}" -T "${script}" -lgcc -o "${elf}"
-  done
-}
-
-build umac 0
-build lmac 1
-build umac 0 flash
-build lmac 1 flash
-
-# combine UMAC.elf LMAC.elf OUT.elf: the file holding both images, the UMAC image with the LMAC's
-# kivlog section appended as one more (unloaded) section. Each core's block and everything its
-# addresses point at stay contiguous, each at its own address-to-offset distance, and each is
-# found by its signature.
-combine() {
-  arm-none-eabi-objcopy --dump-section .kivlog="${work}/lmac-kivlog.bin" "$2"
-  arm-none-eabi-objcopy --add-section .kivlog.lmac="${work}/lmac-kivlog.bin" \
-    --set-section-flags .kivlog.lmac=contents,readonly "$1" "$3"
-}
-combine "${work}/umac-combined.elf" "${work}/lmac-combined.elf" "${work}/kiv_log.elf"
-combine "${work}/umac-flash.elf" "${work}/lmac-flash.elf" "${work}/kiv_log-flash.elf"
 
 # The default layout keeps every string kivlog reads out of what the target loads: no format
 # string or file name of the kivlog section (what follows its zero word, block and version record)
