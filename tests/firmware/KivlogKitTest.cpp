@@ -315,6 +315,35 @@ TEST(KivlogKit, MistakesFailToBuildNamingTheFault) {
   }
 }
 
+// In C++ the statics of an inline function are merged across translation units; its statements
+// build beside ordinary ones (their sections may not share a name with them).
+TEST(KivlogKit, StatementsInCxxInlineFunctionsBuild) {
+  KivTempDir dir;
+  const std::string source = dir.write(
+      "inline.cpp",
+      "#include \"kivlog/kivlog.h\"\n"
+      "inline void fromHeader(uint32_t a) { KIVLOG(KIVLOG_INFO1, \"header %u\\n\", a); }\n"
+      "template <typename T> void fromTemplate(T a) { KIVLOG(KIVLOG_INFO2, \"t %u\\n\", a); }\n"
+      "void g(uint32_t a);\n"
+      "void g(uint32_t a) {\n"
+      "  fromHeader(a);\n"
+      "  fromTemplate(a);\n"
+      "  KIVLOG(KIVLOG_INFO1, \"main %u\\n\", a);\n"
+      "}\n");
+  for (const std::string& cxx :
+       {std::string(KIVLOG_HOST_CXX), std::string("/usr/bin/arm-none-eabi-g++")}) {
+    if (access(cxx.c_str(), X_OK) != 0) {
+      continue;
+    }
+    const KivRunResult run = runKivlog(
+        {.args = {"-std=c++17", "-Os", "-Wall", "-Wextra", "-Werror", "-pedantic",
+                  "-DKIVLOG_CORE=0", "-I", std::string(KIVLOG_SOURCE_DIR) + "/firmware/include",
+                  "-c", source, "-o", dir.path() + "/inline.o"},
+         .binary = cxx});
+    EXPECT_EQ(run.status, 0) << cxx << "\n" << run.err;
+  }
+}
+
 // An image linked without the kit's linker fragment fails to link naming the fragment; with it,
 // it links. Cross compilers only: host builds link no fragment.
 TEST(KivlogKit, ImageLinkedWithoutTheFragmentFailsToLink) {

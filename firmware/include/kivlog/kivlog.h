@@ -76,6 +76,12 @@ extern "C" {
 #define KIVLOG_ADDRESS_VALUE_(pointer) ((uint32_t)(uintptr_t)(pointer))
 #endif
 
+/* Each statement's data goes to input sections of its own (".kivlog.desc.17"): in C++ the
+ * statics of an inline function or a template are merged across translation units, in sections
+ * of that kind, which may not share a name with the sections of ordinary statics. */
+#define KIVLOG_STRING_(x) #x
+#define KIVLOG_OWN_SECTION_2_(prefix, n) prefix KIVLOG_STRING_(n)
+#define KIVLOG_OWN_SECTION_(prefix) KIVLOG_OWN_SECTION_2_(prefix, __COUNTER__)
 #if defined(__GNUC__)
 #define KIVLOG_IN_SECTION_(name) __attribute__((section(name), used))
 #define KIVLOG_SECTION_(name) __attribute__((section(name)))
@@ -313,17 +319,18 @@ void kivlog_printf_prefix(uint32_t log_type, unsigned level, const char* file, u
 #define KIVLOG_PRINTF_1_(format, a, b) ((void)(b), printf(KIVLOG_LITERAL_(format), a))
 #define KIVLOG_PRINTF_2_(format, a, b) printf(KIVLOG_LITERAL_(format), a, b)
 #else
-#define KIVLOG_STATEMENT_(type, level, format, count, a, b)                                       \
-  do {                                                                                            \
-    KIVLOG_CHECK_STATEMENT_(level, format, count, a, b);                                          \
-    static const char kivlog_format_[] KIVLOG_IN_SECTION_(".kivlog.str") =                        \
-        KIVLOG_LITERAL_(format);                                                                  \
-    static const char kivlog_own_file_[] KIVLOG_SECTION_(".kivlog.str") __attribute__((unused)) = \
-        __FILE__;                                                                                 \
-    static const kivlog_desc_t kivlog_desc_ KIVLOG_IN_SECTION_(".kivlog.desc") = {                \
-        KIVLOG_ADDRESS_OF_(kivlog_format_),  (uint16_t)(KIVLOG_MODULE), (uint16_t)(__LINE__),     \
-        KIVLOG_FILE_NAME_(kivlog_own_file_), (uint16_t)(level),         0};                       \
-    kivlog_log((type), &kivlog_desc_, (uint32_t)(a), (uint32_t)(b));                              \
+#define KIVLOG_STATEMENT_(type, level, format, count, a, b)                                      \
+  do {                                                                                           \
+    KIVLOG_CHECK_STATEMENT_(level, format, count, a, b);                                         \
+    static const char kivlog_format_[] KIVLOG_IN_SECTION_(KIVLOG_OWN_SECTION_(".kivlog.str.")) = \
+        KIVLOG_LITERAL_(format);                                                                 \
+    static const char kivlog_own_file_[] KIVLOG_SECTION_(KIVLOG_OWN_SECTION_(".kivlog.str."))    \
+        __attribute__((unused)) = __FILE__;                                                      \
+    static const kivlog_desc_t kivlog_desc_ KIVLOG_IN_SECTION_(                                  \
+        KIVLOG_OWN_SECTION_(".kivlog.desc.")) = {                                                \
+        KIVLOG_ADDRESS_OF_(kivlog_format_),  (uint16_t)(KIVLOG_MODULE), (uint16_t)(__LINE__),    \
+        KIVLOG_FILE_NAME_(kivlog_own_file_), (uint16_t)(level),         0};                      \
+    kivlog_log((type), &kivlog_desc_, (uint32_t)(a), (uint32_t)(b));                             \
   } while (0)
 
 /* The file name is stored once per source file: the statements of the file being compiled share
