@@ -92,7 +92,8 @@ static void reset_handler(void) {
   kivlog_ring_init(&ring, ring_cells, RING_CELLS);
   {
     uint8_t frame[KIVLOG_WIRE_ANNOUNCE_FRAME];
-    uart_write(frame, kivlog_wire_announce(frame, KIVLOG_CORE, kivlog_image_cores, &kivlog_version));
+    uart_write(frame,
+               kivlog_wire_announce(frame, KIVLOG_CORE, kivlog_image_cores, &kivlog_version));
   }
   sample_main();
   sample_idle();
