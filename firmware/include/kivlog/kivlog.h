@@ -266,9 +266,9 @@ void kivlog_log(uint32_t log_type, const kivlog_desc_t* desc, uint32_t param0, u
  *   KIVLOG_CR(KIVLOG_ERROR, "tx timeout, queue %u depth %u\n", queue, depth);
  *
  * Cost per statement, measured on the Cortex-M3 sample at -Os: one call of kivlog_log with four
- * register arguments, 10 to 14 bytes of code plus a 4-byte literal for the descriptor address; in
- * the kivlog section 16 bytes of descriptor plus the format string and the file name with their
- * zero bytes (about 64 bytes in the sample).
+ * register arguments, about 16 bytes of flash with the 4-byte literal of the descriptor address;
+ * in the kivlog section, outside the target with kivlog.ld, 16 bytes of descriptor and the format
+ * string (the file name is stored once per source file).
  *
  * The format is checked at compile time against what two 32-bit values can feed: conversions
  * d i u o x X c; flags - + space # 0; width and precision as digits or '*'; length h, hh, l (not
