@@ -79,7 +79,7 @@ int main(void) {
 }
 EOF
 check "a project builds with find_package(kivlog-firmware) from the installed tree" \
-  sh -c 'cmake -S "$1" -B "$1/build" -DCMAKE_PREFIX_PATH="$2/usr" >/dev/null &&
+  sh -c 'cmake -S "$1" -B "$1/build" -G Ninja -DCMAKE_PREFIX_PATH="$2/usr" >/dev/null &&
          cmake --build "$1/build" >/dev/null && "$1/build/uses_kit"' sh "$project" "$root"
 rm -rf "$project"
 
