@@ -231,6 +231,10 @@ TEST(KivlogKit, FormatCheckAcceptsExactlyWhatTheToolExpands) {
       {R"(KIVLOG(KIVLOG_INFO1, "%ld %lX", a, b))", true},
       {R"(KIVLOG(KIVLOG_INFO1, "100%% %u%%", a))", true},
       {R"(KIVLOG(KIVLOG_INFO1, "%%%%%%%%%% %d", a))", true},
+      // Values of every integer kind, a bit-field among them, pass as they are promoted.
+      {R"(struct { unsigned flag : 3; } s = {5}; KIVLOG(KIVLOG_INFO1, "%u %c", s.flag, 'x'))",
+       true},
+      {R"(enum { kGreen = 2 }; KIVLOG(KIVLOG_INFO1, "%d %u", kGreen, (uint16_t)a))", true},
       {R"(KIVLOG(KIVLOG_INFO1, "%s", a))", false},
       {R"(KIVLOG(KIVLOG_INFO1, "%p", a))", false},
       {R"(KIVLOG(KIVLOG_INFO1, "%n", a))", false},

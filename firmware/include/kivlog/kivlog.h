@@ -352,9 +352,26 @@ static const char kivlog_file_name_[] KIVLOG_SECTION_(".kivlog.str")
  * literal. Each failure is a compile error whose message names the fault: a static_assert in C++,
  * a negative array size or an enumerator named after the fault in C.
  */
-#define KIVLOG_VALUE_FITS_(v)                                                \
-  (sizeof(v) <= 4 && __builtin_classify_type(v) >= 1 /* integer, char, */ && \
-   __builtin_classify_type(v) <= 4 /* enumeration or boolean */)
+/* A value is looked at as the statement passes it: a bit-field as its promoted type (sizeof takes
+ * no bit-field), through a conditional in C and a function template's deduction in C++. */
+#ifdef __cplusplus
+namespace kivlog_detail {
+template <typename T>
+T passed(T value);
+template <typename T>
+constexpr bool fits() {
+  return sizeof(T) <= 4 && __builtin_classify_type(T()) >= 1 /* integer, char, */ &&
+         __builtin_classify_type(T()) <= 4 /* enumeration or boolean */;
+}
+}  // namespace kivlog_detail
+#define KIVLOG_VALUE_FITS_(v) (::kivlog_detail::fits<decltype(::kivlog_detail::passed(v))>())
+#else
+#define KIVLOG_PASSED_(v) (0 ? (v) : (v))
+#define KIVLOG_VALUE_FITS_(v)                                              \
+  (sizeof(KIVLOG_PASSED_(v)) <= 4 &&                                       \
+   __builtin_classify_type(KIVLOG_PASSED_(v)) >= 1 /* integer, char, */ && \
+   __builtin_classify_type(KIVLOG_PASSED_(v)) <= 4 /* enumeration or boolean */)
+#endif
 
 #if defined(__cplusplus)
 
