@@ -68,14 +68,22 @@ if [ "$mode" = --check ]; then
   trap 'rm -rf "$root"' EXIT
   dpkg -x "$deb" "$root"
   expected='./usr/bin/kivlog
+./usr/bin/kivlog-uart
 ./usr/share/bash-completion/completions/kivlog
+./usr/share/cmake/kivlog-firmware/kivlog-firmware-config.cmake
 ./usr/share/doc/kivlog/changelog.gz
 ./usr/share/doc/kivlog/copyright
-./usr/share/doc/kivlog/firmware/README.md
-./usr/share/doc/kivlog/firmware/host/kivlog_host.c
-./usr/share/doc/kivlog/firmware/host/kivlog_host.h
-./usr/share/doc/kivlog/firmware/include/kivlog/kivlog.h
-./usr/share/doc/kivlog/firmware/kivlog.ld
+./usr/share/kivlog/firmware/README.md
+./usr/share/kivlog/firmware/cmake/kivlog-firmware-config.cmake
+./usr/share/kivlog/firmware/host/kivlog_host.c
+./usr/share/kivlog/firmware/host/kivlog_host.h
+./usr/share/kivlog/firmware/include/kivlog/kivlog.h
+./usr/share/kivlog/firmware/kivlog-flash.ld
+./usr/share/kivlog/firmware/kivlog.ld
+./usr/share/kivlog/firmware/wire/kivlog_ring.c
+./usr/share/kivlog/firmware/wire/kivlog_ring.h
+./usr/share/kivlog/firmware/wire/kivlog_wire.c
+./usr/share/kivlog/firmware/wire/kivlog_wire.h
 ./usr/share/lintian/overrides/kivlog
 ./usr/share/man/man1/kivlog.1.gz'
   unpacked=$(cd "$root" && find . -type f | LC_ALL=C sort)

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the two-core sample firmware with the kivlog kit, runs both cores under QEMU, turns their
-# captured records into a raw host log and decodes it with kivlog.
+# Builds the two-core sample firmware with the kivlog kit (its CMake project, CMakeLists.txt), runs
+# the cores under QEMU, turns their wire-format captures into host log lines with kivlog-uart,
+# composes the raw host log and decodes it with kivlog; the one-core image the same way.
 #
 #   bash examples/firmware/build.sh          rewrites the committed results beside this script:
-#                                            the ELF files, raw.log and expected/
+#                                            the ELF files, raw.log, one-core.log, capture.bin
+#                                            and expected/
 #   bash examples/firmware/build.sh --check  does the same in a scratch folder and fails when the
 #                                            decoded text differs from the committed expected/
 #                                            (addresses may move between compiler versions)
@@ -46,76 +48,66 @@ bash "${root}/scripts/deps.sh" demo
 kivlog="${root}/build/release/kivlog"
 cmake -S "${root}" -B "${root}/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKIVLOG_TESTS=OFF >/dev/null
-cmake --build "${root}/build/release" --target kivlog -j 2 >/dev/null
+cmake --build "${root}/build/release" --target kivlog kivlog-uart -j 2 >/dev/null
+uart="${root}/build/release/kivlog-uart"
 
 work="${root}/build/firmware-sample"
 rm -rf "${work}"
 mkdir -p "${work}/obj" "${work}/run"
 
-# Sources are compiled from this folder with relative paths: __FILE__, and so the file names in
-# the images, are then the same on every machine.
+# The images: the sample's CMake project, built with the kit's CMake package. The package takes
+# the file names the statements store relative to this folder, so that they are the same on every
+# machine.
 cd "${here}"
 kit="${root}/firmware"
-cflags=(-mcpu=cortex-m3 -mthumb -Os -std=c99 -ffreestanding -fno-common -ffunction-sections
-  -fdata-sections -Wall -Wextra -Werror -pedantic -I "${kit}/include" -I platform)
-ldflags=(-nostdlib -Wl,--gc-sections -L "${kit}" -T platform/mps2_an385.ld)
-platform_sources=(platform/mps2.c platform/clock.c)
+cmake -S "${here}" -B "${work}/cmake" -G Ninja -DCMAKE_TOOLCHAIN_FILE="${here}/platform/arm-none-eabi.cmake" \
+  -Dkivlog-firmware_DIR="${kit}/cmake" >/dev/null
+cmake --build "${work}/cmake" -j 2 >/dev/null
+for image in umac-combined lmac-combined umac lmac umac-flash lmac-flash one-core kiv_log kiv_log-flash; do
+  cp "${work}/cmake/${image}.elf" "${work}/"
+done
 umac_sources=(umac/src/main.c umac/src/scan.c umac/src/connection/roaming_candidate_scoring.c)
 lmac_sources=(lmac/src/main.c lmac/src/rx.c lmac/src/phy/calibration/rx_gain_table.c)
 
-# build CORE NUMBER: compiles the core's sources once and links two images that differ only in
-# their signature: CORE-combined.elf for the file holding both cores, CORE.elf for a file per core.
-build() {
-  local core="$1" number="$2" sources objects=() s o
-  local upper="${core^^}"
-  if [ "${core}" = umac ]; then sources=("${umac_sources[@]}"); else sources=("${lmac_sources[@]}"); fi
-  for s in "${platform_sources[@]}" "${sources[@]}"; do
-    o="${work}/obj/${core}/${s%.c}.o"
-    mkdir -p "$(dirname "$o")"
-    arm-none-eabi-gcc "${cflags[@]}" -DKIVLOG_CORE="${number}" -I "${core}/src" -c "$s" -o "$o"
-    objects+=("$o")
-  done
-  for variant in combined single; do
-    local signature="KIVLOG_SIGNATURE_${upper}" elf="${work}/${core}-combined.elf"
-    if [ "${variant}" = single ]; then
-      signature=KIVLOG_SIGNATURE_SINGLE
-      elf="${work}/${core}.elf"
-    fi
-    arm-none-eabi-gcc "${cflags[@]}" -DKIVLOG_CORE="${number}" -I "${core}" \
-      -DSAMPLE_SIGNATURE="${signature}" -c platform/image.c -o "${work}/obj/${core}/image-${variant}.o"
-    arm-none-eabi-gcc "${cflags[@]}" "${objects[@]}" "${work}/obj/${core}/image-${variant}.o" \
-      "${ldflags[@]}" -lgcc -o "${elf}"
-  done
-}
-
-build umac 0
-build lmac 1
-
-# The file holding both images: the UMAC image with the LMAC's kivlog section appended as one
-# more (unloaded) section. Each core's block and everything its addresses point at stay
-# contiguous, each at its own address-to-offset distance, and each is found by its signature.
-arm-none-eabi-objcopy -O binary --only-section=.kivlog "${work}/lmac-combined.elf" \
-  "${work}/lmac-kivlog.bin"
-arm-none-eabi-objcopy --add-section .kivlog.lmac="${work}/lmac-kivlog.bin" \
-  --set-section-flags .kivlog.lmac=contents,readonly "${work}/umac-combined.elf" \
-  "${work}/kiv_log.elf"
-
-# Run each core until it ends itself through semihosting; its UART output is the capture.
+# The default layout keeps every string kivlog reads out of what the target loads: no format
+# string or file name of the kivlog section (what follows its zero word, block and version record)
+# is in the flash image objcopy makes. Only the loadable copy of the version fields is.
 for core in umac lmac; do
+  arm-none-eabi-objcopy -O binary "${work}/${core}-combined.elf" "${work}/${core}.bin"
+  arm-none-eabi-objcopy --dump-section .kivlog="${work}/${core}-strings.bin" \
+    "${work}/${core}-combined.elf"
+  found=0
+  while IFS= read -r text; do
+    if [ "${#text}" -ge 4 ] && LC_ALL=C grep -qaF -- "${text}" "${work}/${core}.bin"; then
+      echo "the ${core} flash image holds a kivlog string: ${text}" >&2
+      found=1
+    fi
+  done < <(tail -c +259 "${work}/${core}-strings.bin" | tr '\0\n' '\n\n' |
+    LC_ALL=C grep -a '^[[:print:]]*$')
+  [ "${found}" -eq 0 ] || exit 1
+done
+
+# Run each image until it ends itself through semihosting; its UART output is the capture.
+for image in umac lmac umac-flash lmac-flash one-core; do
   if ! timeout 60 qemu-system-arm -M mps2-an385 -display none -monitor none -nodefaults \
-    -serial "file:${work}/${core}.cap" -semihosting-config enable=on,target=native \
-    -kernel "${work}/${core}.elf" 2>"${work}/${core}.qemu.txt"; then
-    cat "${work}/${core}.qemu.txt" >&2
-    echo "the ${core} firmware did not run to its end under QEMU" >&2
+    -serial "file:${work}/${image}.cap" -semihosting-config enable=on,target=native \
+    -kernel "${work}/${image}.elf" 2>"${work}/${image}.qemu.txt"; then
+    cat "${work}/${image}.qemu.txt" >&2
+    echo "the ${image} firmware did not run to its end under QEMU" >&2
     exit 1
   fi
 done
 
+# kivlog-uart turns the captures (the wire format the cores sent) into host log lines; the
+# sample's raw log interleaves them with a driver's lines at fixed host times. The capture of both
+# cores is kept for the reader's tests.
+cat "${work}/umac.cap" "${work}/lmac.cap" >"${work}/capture.bin"
+"${uart}" -t none "${work}/capture.bin" >"${work}/capture.lines"
 hostflags=(-std=c99 -Wall -Wextra -Werror -pedantic -O2 -I "${kit}/include" -I "${kit}/host")
 gcc "${hostflags[@]}" tools/make_raw_log.c "${kit}/host/kivlog_host.c" -o "${work}/make_raw_log"
-"${work}/make_raw_log" raw "${work}/umac.cap" "${work}/lmac.cap" >"${work}/raw.log"
+"${work}/make_raw_log" "${work}/capture.lines" >"${work}/raw.log"
 
-# The printf check: each core's records decoded alone must read exactly as the host's printf
+# The printf check: each image's records decoded alone must read exactly as the host's printf
 # prints the same statements with the same values. -m32 gives printf 32-bit int and long.
 for core in umac lmac; do
   number=0
@@ -125,18 +117,24 @@ for core in umac lmac; do
     -I "${core}/src" -DKIVLOG_PRINTF -DKIVLOG_CORE="${number}" platform/clock.c \
     platform/host_printf.c "${sources[@]}" -o "${work}/${core}-printf"
   "${work}/${core}-printf" >"${work}/${core}.printf.txt"
-  "${work}/make_raw_log" records "${work}/${core}.cap" >"${work}/${core}.records.log"
-  for files in "-f kiv_log.elf" "-u umac.elf -l lmac.elf"; do
-    # shellcheck disable=SC2086
-    (cd "${work}" && "${kivlog}" ${files} -i "${core}.records.log") >"${work}/${core}.decoded.txt" \
-      2>/dev/null
-    if ! cmp -s "${work}/${core}.printf.txt" "${work}/${core}.decoded.txt"; then
-      echo "kivlog's decoding of the ${core} records (${files}) differs from printf:" >&2
-      diff "${work}/${core}.printf.txt" "${work}/${core}.decoded.txt" >&2 || true
-      exit 1
-    fi
-  done
-  echo "${core}: $(wc -l <"${work}/${core}.records.log") records decode exactly as printf prints them"
+done
+# capture, the program it ran, and the files kivlog decodes its records with
+checks=(umac umac "-f kiv_log.elf" umac umac "-u umac.elf -l lmac.elf"
+  lmac lmac "-f kiv_log.elf" lmac lmac "-u umac.elf -l lmac.elf"
+  umac-flash umac "-f kiv_log-flash.elf" lmac-flash lmac "-f kiv_log-flash.elf"
+  one-core umac "-f one-core.elf")
+for ((i = 0; i < ${#checks[@]}; i += 3)); do
+  capture="${checks[i]}" program="${checks[i + 1]}" files="${checks[i + 2]}"
+  "${uart}" -t none "${work}/${capture}.cap" | grep -F '[FW_LOG-R]' >"${work}/${capture}.records.log"
+  # shellcheck disable=SC2086
+  (cd "${work}" && "${kivlog}" ${files} -i "${capture}.records.log") \
+    >"${work}/${capture}.decoded.txt" 2>/dev/null
+  if ! cmp -s "${work}/${program}.printf.txt" "${work}/${capture}.decoded.txt"; then
+    echo "kivlog's decoding of the ${capture} records (${files}) differs from printf:" >&2
+    diff "${work}/${program}.printf.txt" "${work}/${capture}.decoded.txt" >&2 || true
+    exit 1
+  fi
+  echo "${capture} (${files}): $(wc -l <"${work}/${capture}.records.log") records decode exactly as printf prints them"
 done
 
 # The decoded sample: every combination of the two file forms, a folder or not, strict or not.
@@ -145,14 +143,23 @@ runs=(combined "-f kiv_log.elf" combined-strict "-s -f kiv_log.elf"
   legacy "-u umac.elf -l lmac.elf" legacy-strict "-s -u umac.elf -l lmac.elf"
   legacy-folder "-u umac.elf -l lmac.elf -o out"
   legacy-strict-folder "-s -u umac.elf -l lmac.elf -o out")
-cp "${work}/umac.elf" "${work}/lmac.elf" "${work}/kiv_log.elf" "${work}/raw.log" "${work}/run/"
+# The one-core firmware's log, as kivlog-uart writes it for a device sta0: its announcement
+# names one core, so the version line carries an empty LMAC group, which the one-core image's
+# empty LMAC version record matches.
+"${uart}" -t none --id sta0 "${work}/one-core.cap" >"${work}/one-core.log"
+runs+=(one-core "-f one-core.elf -i one-core.log")
+cp "${work}/umac.elf" "${work}/lmac.elf" "${work}/kiv_log.elf" "${work}/raw.log" \
+  "${work}/one-core.elf" "${work}/one-core.log" "${work}/run/"
 expected="${work}/expected"
 for ((i = 0; i < ${#runs[@]}; i += 2)); do
   name="${runs[i]}"
   rm -rf "${work}/run/out"
   mkdir -p "${work}/run/out" "${expected}/${name}"
   # shellcheck disable=SC2086
-  (cd "${work}/run" && "${kivlog}" -r ${runs[i + 1]} -i raw.log) \
+  args="${runs[i + 1]}"
+  [[ "${args}" == *" -i "* ]] || args+=" -i raw.log"
+  # shellcheck disable=SC2086
+  (cd "${work}/run" && "${kivlog}" -r ${args}) \
     >"${expected}/${name}/stdout.txt" 2>"${expected}/${name}/stderr.txt"
   if [ -n "$(ls -A "${work}/run/out")" ]; then
     cp -r "${work}/run/out" "${expected}/${name}/out"
@@ -163,10 +170,14 @@ if grep -l '\[ERR\]' -r "${expected}" >&2; then
   exit 1
 fi
 
-# Addresses, sizes and data offsets depend on the compiler; the decoded text does not.
+# Addresses, sizes and data offsets depend on the compiler and the layout; the decoded text does
+# not. Lines passed through undecoded keep their descriptor address.
 without_addresses() {
-  grep -v -e 'Data Offset=' "$1"
+  grep -v -e 'Data Offset=' "$1" |
+    sed -E 's/(\[FW_LOG-R\](\[ID:[^]]*\])?\[[0-9]*\]\[[0-9]*\])\[[0-9a-f]*\]/\1[address]/'
 }
+
+bash "${here}/flash-size.sh" "${work}"
 
 if [ "${mode}" = --check ]; then
   status=0
@@ -185,8 +196,9 @@ if [ "${mode}" = --check ]; then
   exit "${status}"
 fi
 
-cp "${work}/kiv_log.elf" "${work}/umac.elf" "${work}/lmac.elf" "${work}/raw.log" "${here}/"
+cp "${work}/kiv_log.elf" "${work}/umac.elf" "${work}/lmac.elf" "${work}/raw.log" \
+  "${work}/one-core.elf" "${work}/one-core.log" "${work}/capture.bin" "${here}/"
 rm -rf "${here}/expected"
 cp -r "${expected}" "${here}/expected"
 echo "firmware sample written to ${here#"${root}/"}:"
-ls -l "${here}"/*.elf "${here}/raw.log" | awk '{print "  " $5 " bytes  " $NF}' | sed "s|${here}/||"
+ls -l "${here}"/*.elf "${here}"/*.log "${here}/capture.bin" | awk '{print "  " $5 " bytes  " $NF}' | sed "s|${here}/||"

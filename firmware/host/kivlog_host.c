@@ -47,7 +47,9 @@ static size_t field_length(const char* field, size_t width) {
   return end != NULL ? (size_t)(end - field) : width;
 }
 
-static int put_version(struct kivlog_line* line, const char* mac, const kivlog_version_t* v) {
+static int put_version(struct kivlog_line* line, const char* mac, const kivlog_version_t* given) {
+  static const kivlog_version_t empty;
+  const kivlog_version_t* v = given != NULL ? given : &empty;
   const char* fields[6];
   const size_t widths[6] = {sizeof v->field1, sizeof v->field2, sizeof v->field3,
                             sizeof v->field4, sizeof v->field5, sizeof v->field6};

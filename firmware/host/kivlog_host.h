@@ -27,8 +27,10 @@ int kivlog_host_data_line(char* out, size_t size, const char* device_id,
 /*
  * Writes the descriptor line that announces a device's two firmware versions:
  *   [FW_ELF_VER][ID:wlan0][UMAC][field1]...[field6][LMAC][field1]...[field6]
- * Each field is its text up to the first zero byte or the field's width. Returns as
- * kivlog_host_data_line; -1 also when a field holds '[' or ']'.
+ * Each field is its text up to the first zero byte or the field's width. A null version writes
+ * six empty fields: the LMAC of a one-core firmware (KIVLOG_DEFINE_ONE_CORE_IMAGE), whose image
+ * holds an empty LMAC version record. Returns as kivlog_host_data_line; -1 also when a field holds
+ * '[' or ']'.
  */
 int kivlog_host_version_line(char* out, size_t size, const char* device_id,
                              const kivlog_version_t* umac, const kivlog_version_t* lmac);

@@ -1,6 +1,7 @@
 /* The kit's header built as C99: layout facts, an image and a statement. */
 #include <stddef.h>
 
+#define KIVLOG_CORE 0
 #include "kivlog/kivlog.h"
 
 KIVLOG_DEFINE_IMAGE(KIVLOG_SIGNATURE_UMAC, "KIV-UMAC", "4.4.0.0031", "sample build", "release",

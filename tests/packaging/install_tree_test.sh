@@ -29,14 +29,22 @@ DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null || {
 }
 
 expected='/usr/bin/kivlog 755
+/usr/bin/kivlog-uart 755
 /usr/share/bash-completion/completions/kivlog 644
+/usr/share/cmake/kivlog-firmware/kivlog-firmware-config.cmake 644
 /usr/share/doc/kivlog/changelog.gz 644
 /usr/share/doc/kivlog/copyright 644
-/usr/share/doc/kivlog/firmware/README.md 644
-/usr/share/doc/kivlog/firmware/host/kivlog_host.c 644
-/usr/share/doc/kivlog/firmware/host/kivlog_host.h 644
-/usr/share/doc/kivlog/firmware/include/kivlog/kivlog.h 644
-/usr/share/doc/kivlog/firmware/kivlog.ld 644
+/usr/share/kivlog/firmware/README.md 644
+/usr/share/kivlog/firmware/cmake/kivlog-firmware-config.cmake 644
+/usr/share/kivlog/firmware/host/kivlog_host.c 644
+/usr/share/kivlog/firmware/host/kivlog_host.h 644
+/usr/share/kivlog/firmware/include/kivlog/kivlog.h 644
+/usr/share/kivlog/firmware/kivlog-flash.ld 644
+/usr/share/kivlog/firmware/kivlog.ld 644
+/usr/share/kivlog/firmware/wire/kivlog_ring.c 644
+/usr/share/kivlog/firmware/wire/kivlog_ring.h 644
+/usr/share/kivlog/firmware/wire/kivlog_wire.c 644
+/usr/share/kivlog/firmware/wire/kivlog_wire.h 644
 /usr/share/lintian/overrides/kivlog 644
 /usr/share/man/man1/kivlog.1.gz 644'
 installed=$(cd "$root" && find . -type f -printf '/%P %m\n' | LC_ALL=C sort)
@@ -51,6 +59,29 @@ check "the installed completion is the source's" \
   cmp -s "$root/usr/share/bash-completion/completions/kivlog" "$source/packaging/kivlog.bash-completion"
 check "the installed changelog is the source's" \
   sh -c 'gzip -dc "$1" | cmp -s - "$2"' sh "$root/usr/share/doc/kivlog/changelog.gz" "$source/packaging/changelog"
+
+# The kit's CMake package, found from the installed tree as a firmware project finds it.
+project=$(mktemp -d)
+cat >"$project/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.25)
+project(uses_kit C)
+find_package(kivlog-firmware REQUIRED)
+add_executable(uses_kit main.c)
+kivlog_firmware_core(uses_kit CORE 0)
+EOF
+cat >"$project/main.c" <<'EOF'
+#include "kivlog/kivlog.h"
+#include "kivlog_wire.h"
+int main(void) {
+  unsigned char frame[KIVLOG_WIRE_RECORD_FRAME];
+  const kivlog_record_t record = {0, 0, 0, 0, 0};
+  return kivlog_wire_record(frame, &record) == KIVLOG_WIRE_RECORD_FRAME ? 0 : 1;
+}
+EOF
+check "a project builds with find_package(kivlog-firmware) from the installed tree" \
+  sh -c 'cmake -S "$1" -B "$1/build" -G Ninja -DCMAKE_PREFIX_PATH="$2/usr" >/dev/null &&
+         cmake --build "$1/build" >/dev/null && "$1/build/uses_kit"' sh "$project" "$root"
+rm -rf "$project"
 
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]

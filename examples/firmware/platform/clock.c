@@ -5,6 +5,7 @@ uint32_t sample_now;
 static uint32_t seed = 12345u;
 
 void sample_wait(uint32_t microseconds) {
+  sample_idle();
   sample_now += microseconds;
 }
 

@@ -15,6 +15,8 @@ void kivlog_printf_prefix(uint32_t log_type, unsigned level, const char* file, u
          types[log_type & 3u], levels[level < 7u ? level : 7u], file, line);
 }
 
+void sample_idle(void) {}
+
 int main(void) {
   sample_main();
   return 0;

@@ -1,11 +1,14 @@
 /* Start-up and record transport of the sample on QEMU's MPS2-AN385 board (Cortex-M3). The
- * records leave through the CMSDK UART at 0x40004000 as frames: 'V' and the 111-byte version
- * record at boot, then 'R' and the 20-byte record (little-endian) per log call. The program ends
- * through semihosting, so that QEMU exits. */
+ * records leave through the CMSDK UART at 0x40004000 in the kit's wire format: the core's
+ * version announcement at boot, then a frame per record. Statements put their records in the
+ * kit's lock-free ring; the UART drains it whenever the program waits (sample_idle) and at the
+ * end. The program ends through semihosting, so that QEMU exits. */
 #include <stddef.h>
 #include <stdint.h>
 
 #include "kivlog/kivlog.h"
+#include "kivlog_ring.h"
+#include "kivlog_wire.h"
 #include "sample.h"
 
 #define UART_DATA (*(volatile uint32_t*)0x40004000u)
@@ -51,9 +54,20 @@ static void uart_write(const void* bytes, size_t n) {
   }
 }
 
+#define RING_CELLS 32u
+static kivlog_ring_cell_t ring_cells[RING_CELLS];
+static kivlog_ring_t ring;
+
 void kivlog_transport(const kivlog_record_t* record) {
-  uart_write("R", 1);
-  uart_write(record, sizeof *record);
+  kivlog_ring_put(&ring, record);
+}
+
+void sample_idle(void) {
+  kivlog_record_t record;
+  uint8_t frame[KIVLOG_WIRE_RECORD_FRAME];
+  while (kivlog_ring_take(&ring, &record)) {
+    uart_write(frame, kivlog_wire_record(frame, &record));
+  }
 }
 
 static void semihosting_exit(uint32_t reason) {
@@ -75,10 +89,15 @@ static void reset_handler(void) {
   }
   UART_BAUDDIV = 16;
   UART_CTRL = UART_CTRL_TX_ENABLE;
-  uart_write("V", 1);
-  uart_write(&kivlog_version, sizeof kivlog_version);
+  kivlog_ring_init(&ring, ring_cells, RING_CELLS);
+  {
+    uint8_t frame[KIVLOG_WIRE_ANNOUNCE_FRAME];
+    uart_write(frame,
+               kivlog_wire_announce(frame, KIVLOG_CORE, kivlog_image_cores, &kivlog_version));
+  }
   sample_main();
-  semihosting_exit(SEMIHOSTING_APPLICATION_EXIT);
+  sample_idle();
+  semihosting_exit(ring.dropped == 0 ? SEMIHOSTING_APPLICATION_EXIT : SEMIHOSTING_RUNTIME_ERROR);
 }
 
 static void fault_handler(void) {

@@ -1,14 +1,14 @@
 /*
- * Turns the sample's QEMU captures into host logs, the way a driver writes them.
+ * Composes the sample's raw host log of two devices from what kivlog-uart made of the cores'
+ * QEMU captures, the way a driver's log interleaves them with its own lines.
  *
- *   make_raw_log raw UMAC.cap LMAC.cap      the raw host log of two devices (standard output)
- *   make_raw_log records CORE.cap           one core's data lines alone, for the printf check
+ *   make_raw_log LINES      LINES: kivlog-uart -t none of both captures, one after the other
  *
- * A capture is what a core sent through its UART: 'V' and its 111-byte version record, then 'R'
- * and a 20-byte little-endian record per log call. In the raw log, device wlan0 runs exactly the
- * captured images: its descriptor line announces the versions the cores reported, and its data
- * lines carry every record of both cores in time order. Device wlan1 announces a different LMAC
- * version; its descriptor line arrives after its first two data lines. Host lines stand between.
+ * LINES holds the version line both cores' announcements gave and every record's data line. In
+ * the raw log, device wlan0 runs exactly the captured images: its descriptor line announces the
+ * versions the cores reported, and its data lines carry every record of both cores in time order.
+ * Device wlan1 announces a different LMAC version; its descriptor line arrives after its first
+ * two data lines. Host lines stand between.
  */
 #include <stdint.h>
 #include <stdio.h>
@@ -40,37 +40,73 @@ static void fail(const char* what, const char* path) {
   exit(1);
 }
 
-static uint32_t little_endian(const unsigned char* b) {
-  return (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
+/* The text of the bracketed tokens of `line`, in order, into tokens[]; returns their number. */
+static size_t tokens_of(char* line, char** tokens, size_t max) {
+  size_t n = 0;
+  char* p = line;
+  while (n < max && (p = strchr(p, '[')) != NULL) {
+    char* end = strchr(p, ']');
+    if (end == NULL) {
+      break;
+    }
+    *end = '\0';
+    tokens[n++] = p + 1;
+    p = end + 1;
+  }
+  return n;
 }
 
-static void read_capture(const char* path, struct capture* c) {
-  FILE* f = fopen(path, "rb");
-  int tag;
-  unsigned char bytes[20];
+static void set_version(kivlog_version_t* v, char** fields) {
+  char* const targets[6] = {v->field1, v->field2, v->field3, v->field4, v->field5, v->field6};
+  const size_t widths[6] = {sizeof v->field1, sizeof v->field2, sizeof v->field3,
+                            sizeof v->field4, sizeof v->field5, sizeof v->field6};
+  size_t i;
+  memset(v, 0, sizeof *v);
+  for (i = 0; i < 6; ++i) {
+    const size_t n = strlen(fields[i]);
+    memcpy(targets[i], fields[i], n < widths[i] ? n : widths[i]);
+  }
+}
+
+/* Reads kivlog-uart's lines: the version line fills both captures' versions, each data line
+ * goes to the capture of its core. */
+static void read_lines(const char* path, struct capture* umac, struct capture* lmac) {
+  FILE* f = fopen(path, "r");
+  char line[1024];
+  char* tokens[16];
+  int versions = 0;
   if (f == NULL) {
     fail("cannot open", path);
   }
-  if (fgetc(f) != 'V' || fread(&c->version, 1, sizeof c->version, f) != sizeof c->version) {
-    fail("no version record at the start", path);
-  }
-  c->count = 0;
-  while ((tag = fgetc(f)) != EOF) {
-    kivlog_record_t* r = &c->records[c->count];
-    if (tag != 'R' || fread(bytes, 1, sizeof bytes, f) != sizeof bytes) {
-      fail("broken record frame", path);
+  umac->count = 0;
+  lmac->count = 0;
+  while (fgets(line, sizeof line, f) != NULL) {
+    const size_t n = tokens_of(line, tokens, 16);
+    if (n == 15 && strcmp(tokens[0], "FW_ELF_VER") == 0) {
+      set_version(&umac->version, tokens + 2);
+      set_version(&lmac->version, tokens + 9);
+      versions = 1;
+    } else if (n == 6 && strcmp(tokens[0], "FW_LOG-R") == 0) {
+      const uint32_t type = (uint32_t)strtoul(tokens[2], NULL, 10);
+      struct capture* c = type >> 1 ? lmac : umac;
+      kivlog_record_t* r = &c->records[c->count];
+      if (c->count == MAX_RECORDS) {
+        fail("too many records", path);
+      }
+      r->timestamp = (uint32_t)strtoul(tokens[1], NULL, 10);
+      r->log_type = type;
+      r->log_addr = (uint32_t)strtoul(tokens[3], NULL, 16);
+      r->param0 = (uint32_t)strtoul(tokens[4], NULL, 10);
+      r->param1 = (uint32_t)strtoul(tokens[5], NULL, 10);
+      ++c->count;
+    } else {
+      fail("a line that is neither a version line nor a data line", path);
     }
-    if (c->count == MAX_RECORDS) {
-      fail("too many records", path);
-    }
-    r->timestamp = little_endian(bytes);
-    r->log_type = little_endian(bytes + 4);
-    r->log_addr = little_endian(bytes + 8);
-    r->param0 = little_endian(bytes + 12);
-    r->param1 = little_endian(bytes + 16);
-    ++c->count;
   }
   fclose(f);
+  if (!versions) {
+    fail("no version line", path);
+  }
 }
 
 static void add(uint64_t host_us, const char* text) {
@@ -165,30 +201,15 @@ static void write_raw_log(const struct capture* umac, const struct capture* lmac
   }
 }
 
-static void write_records(const struct capture* c) {
-  size_t i;
-  char line[256];
-  for (i = 0; i < c->count; ++i) {
-    kivlog_host_data_line(line, sizeof line, NULL, &c->records[i]);
-    printf("%s\n", line);
-  }
-}
-
 static struct capture umac_capture;
 static struct capture lmac_capture;
 
 int main(int argc, char** argv) {
-  if (argc == 4 && strcmp(argv[1], "raw") == 0) {
-    read_capture(argv[2], &umac_capture);
-    read_capture(argv[3], &lmac_capture);
+  if (argc == 2) {
+    read_lines(argv[1], &umac_capture, &lmac_capture);
     write_raw_log(&umac_capture, &lmac_capture);
     return 0;
   }
-  if (argc == 3 && strcmp(argv[1], "records") == 0) {
-    read_capture(argv[2], &umac_capture);
-    write_records(&umac_capture);
-    return 0;
-  }
-  fprintf(stderr, "usage: make_raw_log raw UMAC.cap LMAC.cap | make_raw_log records CORE.cap\n");
+  fprintf(stderr, "usage: make_raw_log LINES\n");
   return 2;
 }
