@@ -13,6 +13,7 @@
 
 #include "KivWorkload.h"
 #include "metadata/KivLogMetadata.h"
+#include "output/KivTextWriter.h"
 #include "processor/KivLogProcessor.h"
 #include "records/KivDeviceDesc.h"
 #include "records/KivLogData.h"
@@ -118,10 +119,12 @@ void BM_RenderDataLog(benchmark::State& state) {
   device.compatible = true;
   DiscardBuffer discard;
   std::ostream out(&discard);
+  KivTextWriter writer(out, {});
+  const KivDecodedRecord::ScratchPtr scratch = KivDecodedRecord::makeScratch();
   std::size_t next = 0;
   for (auto _ : state) {
     const auto& [record, prefix] = records[next];
-    device.renderDataLog(record, 1, prefix, images.images.data(), 2, out);
+    device.renderDataLog(record, 1, prefix, images.images.data(), 2, writer, *scratch);
     next = next + 1 == records.size() ? 0 : next + 1;
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));

@@ -12,9 +12,9 @@
 
 #include "KivFuzzSupport.h"
 #include "metadata/KivLogMetadata.h"
+#include "output/KivJsonLinesWriter.h"
 #include "processor/KivLogProcessor.h"
 #include "support/KivDebugLog.h"
-#include "support/KivJson.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ void addLines(std::string& log, const KivLogMetadata& image, uint32_t logType, u
 }
 
 // Decodes the fixed lines against the two images with the processor, output into memory.
-void render(KivLogMetadata& umac, KivLogMetadata& lmac, uint32_t fileSize) {
+void render(KivLogMetadata& umac, KivLogMetadata& lmac, uint32_t fileSize, bool json) {
   std::string log =
       "[FW_ELF_VER][ID:dev][UMAC][a][b][c][d][e][f][LMAC][a][b][c][d][e][f]\n"
       "host line\n";
@@ -72,11 +72,16 @@ void render(KivLogMetadata& umac, KivLogMetadata& lmac, uint32_t fileSize) {
   {
     KivFuzzCapture capture;
     {
+      KivJsonLinesWriter jsonWriter(std::cout, [](std::string_view) {});
       KivLogProcessor processor;
       processor.setUmacMetadata(&umac);
       processor.setLmacMetadata(&lmac);
+      if (json) {
+        processor.sink = &jsonWriter;
+      }
       processor.processStream(logFd);
-      processor.printReport(std::cout, true);
+      KivRunSetup setup;
+      processor.report(setup, true);
     }
     std::cout.flush();
     if (capture.out().size() > kMaxOutput) {
@@ -87,7 +92,7 @@ void render(KivLogMetadata& umac, KivLogMetadata& lmac, uint32_t fileSize) {
 }
 
 void loadAndRender(const std::string& path, const char* umacSignature, const char* lmacSignature,
-                   uint32_t fileSize) {
+                   uint32_t fileSize, bool json) {
   KivLogMetadata umac;
   KivLogMetadata lmac;
   bool loaded = false;
@@ -96,7 +101,7 @@ void loadAndRender(const std::string& path, const char* umacSignature, const cha
     loaded = umac.load(path, umacSignature) && lmac.load(path, lmacSignature);
   }
   if (loaded) {
-    render(umac, lmac, fileSize);
+    render(umac, lmac, fileSize, json);
   }
 }
 
@@ -111,13 +116,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   setDebugLevel(size % 2 == 1 ? kLogDebug : kLogError);
-  jsonOutput = size % 3 == 0;
+  const bool json = size % 3 == 0;
   const std::string path = "/proc/self/fd/" + std::to_string(imageFd);
   const auto fileSize = static_cast<uint32_t>(size);
-  loadAndRender(path, "FAST_LOG_UMAC__", "FAST_LOG_LMAC__", fileSize);
-  loadAndRender(path, "FAST_LOG_START_", "FAST_LOG_START_", fileSize);
+  loadAndRender(path, "FAST_LOG_UMAC__", "FAST_LOG_LMAC__", fileSize, json);
+  loadAndRender(path, "FAST_LOG_START_", "FAST_LOG_START_", fileSize, json);
   setDebugLevel(kLogError);
-  jsonOutput = false;
   ::close(imageFd);
   return 0;
 }

@@ -13,9 +13,10 @@
 
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
+#include "output/KivJsonLinesWriter.h"
+#include "output/KivTextWriter.h"
 #include "processor/KivLogProcessor.h"
 #include "support/KivDebugLog.h"
-#include "support/KivJson.h"
 
 namespace {
 
@@ -83,14 +84,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ostringstream sink;
     std::streambuf* savedOut = std::cout.rdbuf(sink.rdbuf());
     std::streambuf* savedErr = std::cerr.rdbuf(sink.rdbuf());
-    setDebugLevel(data[0] & 3);
-    jsonOutput = (data[0] & 8) != 0;
+    const bool json = (data[0] & 8) != 0;
+    const auto warning = [&sink](std::string_view line) { sink << line << '\n'; };
+    KivTextWriter textWriter(sink, warning);
+    KivJsonLinesWriter jsonWriter(sink, warning);
+    KivLogWriter& writer = json ? static_cast<KivLogWriter&>(jsonWriter) : textWriter;
+    const KivDiagnosticScope diagnostics(data[0] & 3, &writer);
     const std::string path = "/proc/self/fd/" + std::to_string(imageFd);
     {
       KivLogMetadata umac;
       KivLogMetadata lmac;
       std::optional<KivFirmwareLibrary> library;
       KivLogProcessor processor;
+      processor.sink = &writer;
       processor.strict = (data[0] & 4) != 0;
       if ((data[0] & 16) != 0) {
         processor.library =
@@ -100,13 +106,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         processor.setUmacMetadata(&umac);
         processor.setLmacMetadata(&lmac);
         processor.processStream(logFd);
-        if (jsonOutput) {
-          processor.printJsonReport(sink, "{}");
-        }
-        processor.printReport(sink, !jsonOutput);
+        KivRunSetup setup;
+        setup.library = processor.library;
+        processor.report(setup, true);
       }
     }
-    jsonOutput = false;
     std::cout.rdbuf(savedOut);
     std::cerr.rdbuf(savedErr);
   }

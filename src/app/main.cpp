@@ -14,53 +14,16 @@
 #include "app/KivUsage.h"
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
+#include "output/KivJsonLinesWriter.h"
+#include "output/KivTextWriter.h"
 #include "processor/KivLogProcessor.h"
 #include "support/KivDebugLog.h"
 #include "support/KivInterrupt.h"
-#include "support/KivJson.h"
 #include "support/KivOutput.h"
 #include "support/KivProgress.h"
 #include "support/KivStderr.h"
 
 namespace {
-
-void printUsingBlock(const KivOptions& options, KivFirmwareLibrary* library) {
-  std::cout << "\n\nUsing:\n";
-  if (options.legacyMode) {
-    std::cout << "  LMAC ELF " << options.lmacPath << '\n'
-              << "  UMAC ELF " << options.umacPath << '\n';
-  } else {
-    std::cout << "  KIV_LOG ELF " << options.combinedPath << '\n';
-  }
-  if (library != nullptr) {
-    const std::size_t builds = library->size();
-    std::cout << "  Library  " << library->folder() << " (" << builds << " builds)\n";
-  }
-  std::cout << "  Input    " << options.inputFile.value_or("stdin") << '\n'
-            << "  Output   " << options.outputFolder.value_or("stdout") << '\n';
-}
-
-// The "Using:" block's content as the JSON report's "using" object.
-std::string usingObject(const KivOptions& options, KivFirmwareLibrary* library) {
-  std::string text;
-  KivJsonObject object(text);
-  if (options.legacyMode) {
-    object.text("mode", "legacy")
-        .text("lmac_elf", options.lmacPath)
-        .text("umac_elf", options.umacPath);
-  } else {
-    object.text("mode", "combined").text("kiv_log_elf", options.combinedPath);
-  }
-  if (library != nullptr) {
-    std::string folder;
-    KivJsonObject(folder).text("folder", library->folder()).number("builds", library->size()).end();
-    object.json("library", folder);
-  }
-  object.text("input", options.inputFile.value_or("stdin"))
-      .text("output", options.outputFolder.value_or("stdout"))
-      .end();
-  return text;
-}
 
 // The program name, for messages written while outputs are being flushed.
 std::string programName;
@@ -107,15 +70,26 @@ void openMissingStandardStreams() {
 }
 
 int run(int argc, char** argv) {
-  KivLogMetadata umac;
-  KivLogMetadata lmac;
-  KivLogProcessor processor;
-
   KivFrontEnd frontEnd;
   if (const std::optional<int> status = readFrontEnd(argc, argv, std::cout, std::cerr, frontEnd)) {
     return *status;
   }
   const KivOptions& options = frontEnd.commandLine.options;
+
+  // Everything the run writes goes through one writer, in the form the options ask for; the
+  // report's warning lines go to standard error.
+  auto warning = [](std::string_view line) { writeToStderr(std::string(line) + '\n'); };
+  std::unique_ptr<KivLogWriter> writer;
+  if (options.json) {
+    writer = std::make_unique<KivJsonLinesWriter>(std::cout, warning);
+  } else {
+    writer = std::make_unique<KivTextWriter>(std::cout, warning);
+  }
+  const KivDiagnosticScope diagnostics(options.debugLevel, writer.get());
+  KivLogMetadata umac;
+  KivLogMetadata lmac;
+  KivLogProcessor processor;
+  processor.sink = writer.get();
 
   // An input that is also an output would be truncated, or read while it grows without end.
   KivOutput::Identity input;
@@ -131,8 +105,6 @@ int run(int argc, char** argv) {
     processor.inputIdentity = input;
   }
 
-  jsonOutput = options.json;
-  setDebugLevel(options.debugLevel);
   debugLog(kLogDebug, "Debug level is set %d", options.debugLevel);
   processor.strict = options.strict;
 
@@ -166,6 +138,8 @@ int run(int argc, char** argv) {
   }
   if (processor.mainIsStdout) {
     decodedLogOutput = dynamic_cast<const KivOutput*>(std::cout.rdbuf());
+  } else {
+    writer->setMainOutput(*processor.mainLog());
   }
   bool processed =
       options.inputFile ? processor.processFile(*options.inputFile) : processor.processStdin();
@@ -174,18 +148,15 @@ int run(int argc, char** argv) {
     writeToStderr(programName + ": cannot read " + inputName + ": " + std::strerror(error) + '\n');
     processed = false;
   }
-  KivFirmwareLibrary* const usedLibrary = library ? &*library : nullptr;
-  if (options.json) {
-    if (options.report) {
-      processor.printJsonReport(std::cout, usingObject(options, usedLibrary));
-    }
-    processor.printReport(std::cout, false);
-  } else {
-    if (options.report) {
-      printUsingBlock(options, usedLibrary);
-    }
-    processor.printReport(std::cout, options.report);
-  }
+  KivRunSetup setup;
+  setup.legacy = options.legacyMode;
+  setup.combinedPath = options.combinedPath;
+  setup.umacPath = options.umacPath;
+  setup.lmacPath = options.lmacPath;
+  setup.library = library ? &*library : nullptr;
+  setup.input = options.inputFile.value_or("stdin");
+  setup.output = options.outputFolder.value_or("stdout");
+  processor.report(setup, options.report);
   return processed ? 0 : 1;
 }
 

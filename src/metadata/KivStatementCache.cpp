@@ -11,15 +11,12 @@ constexpr std::size_t kFirstSlots = 256;
 
 const KivStatementCache::Statement& KivStatementCache::insert(
     uint32_t address, const std::array<unsigned char, kDescriptorSize>& descriptor,
-    std::string_view fileName, std::string_view format, std::string_view headerTail,
-    std::string jsonMembers) {
+    std::string_view fileName, std::string_view format, std::string_view headerTail) {
   Statement statement{KivFormat(headerTail, format), address,
                       static_cast<uint32_t>(headerTail.size() + format.size()), descriptor,
-                      std::make_unique<Text>(Text{std::string(fileName), std::string(format),
-                                                  std::move(jsonMembers)})};
+                      std::make_unique<Text>(Text{std::string(fileName), std::string(format), {}})};
   const std::size_t bytes = sizeof(Text) + statement.text->fileName.capacity() +
-                            statement.text->format.capacity() +
-                            statement.text->jsonMembers.capacity() + statement.line.footprint();
+                            statement.text->format.capacity() + statement.line.footprint();
   std::size_t slots = slots_.size();
   while (2 * (count_ + 1) > slots) {
     slots = std::max(kFirstSlots, 2 * slots);

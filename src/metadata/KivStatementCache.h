@@ -29,8 +29,9 @@ class KivStatementCache {
   struct Text {
     std::string fileName;
     std::string format;
-    // With -j, the members of a decoded record's object that come from the statement alone.
-    std::string jsonMembers;
+    // The members of a decoded record's JSON object that come from the statement alone, made by
+    // the first output that writes one.
+    mutable std::string jsonMembers;
   };
 
   // A statement lies in the table itself, in one cache line with what decoding a record needs:
@@ -64,7 +65,7 @@ class KivStatementCache {
   const Statement& insert(uint32_t address,
                           const std::array<unsigned char, kDescriptorSize>& descriptor,
                           std::string_view fileName, std::string_view format,
-                          std::string_view headerTail, std::string jsonMembers);
+                          std::string_view headerTail);
 
   std::size_t size() const { return count_; }
 

@@ -10,12 +10,12 @@
 
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
+#include "output/KivTextWriter.h"
 #include "processor/KivLineReader.h"
 #include "records/KivDetokenizer.h"
-#include "records/KivJsonLines.h"
 #include "support/KivDebugLog.h"
-#include "support/KivJson.h"
 #include "support/KivProgress.h"
+#include "support/KivStderr.h"
 
 // Built once at start-up, before any input is read.
 const std::string kMainLogName = "HostAndFirmware.log";
@@ -108,7 +108,11 @@ Markers findMarkers(std::string_view line) {
 
 }  // namespace
 
-KivLogProcessor::KivLogProcessor() : mainOutput(&std::cout) {}
+KivLogProcessor::KivLogProcessor()
+    : defaultSink_(std::make_unique<KivTextWriter>(
+          std::cout, [](std::string_view line) { writeToStderr(std::string(line) + '\n'); })) {
+  sink = defaultSink_.get();
+}
 
 KivLogProcessor::~KivLogProcessor() {
   loggingDevices_.clear();
@@ -121,9 +125,7 @@ KivLogProcessor::~KivLogProcessor() {
     ::close(rawInputFd_);
     rawInputFd_ = -1;
   }
-  if (!mainIsStdout && mainLog_) {
-    mainOutput = &std::cout;
-    mainLogStream_.reset();
+  if (mainLog_) {
     mainLog_->close();
     mainLog_.reset();
   }
@@ -133,7 +135,6 @@ bool KivLogProcessor::openOutputFolder(const std::string& folder) {
   debugLog(kLogDebug, "Output to folder is desired");
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    mainOutput = &std::cout;
     return false;
   }
   debugLog(kLogDebug, "Directory %s exists.", folder.c_str());
@@ -155,8 +156,6 @@ bool KivLogProcessor::openOutputFolder(const std::string& folder) {
   debugLog(kLogDebug, "Using main log %s", path.c_str());
   outputFolder = folder;
   mainLog_ = std::move(log);
-  mainLogStream_ = std::make_unique<std::ostream>(mainLog_.get());
-  mainOutput = mainLogStream_.get();
   mainIsStdout = false;
   return true;
 }
@@ -216,7 +215,7 @@ void KivLogProcessor::dispatchLine(std::string_view line) {
   const Markers markers = findMarkers(line);
   if (markers.version != std::string_view::npos) {
     if (KivDeviceDesc* device = processVersionLine(line)) {
-      writeDeviceLine(line, *device);
+      sink->descriptor({lineNumber, *device, line});
       return;
     }
   }
@@ -231,12 +230,11 @@ void KivLogProcessor::dispatchLine(std::string_view line) {
     writeHostLine(line);
   } else if (device == nullptr) {
     // A device that strict matching keeps out of the table: its line still reaches the output.
-    writeMain(jsonOutput ? kivjson::undecodedLine(lineNumber, record->deviceId,
-                                                  kivjson::kUnannouncedDevice, line)
-                         : line);
+    sink->undecoded({lineNumber, record->deviceId, nullptr, KivUndecodedReason::kUnannouncedDevice,
+                     line, record->log_type});
   } else {
     device->renderDataLog(*record, lineNumber, prefix, imagesFor(*device),
-                          static_cast<int>(macMetadata.size()), *mainOutput);
+                          static_cast<int>(macMetadata.size()), *sink, *scratch_);
   }
 }
 
@@ -385,24 +383,17 @@ void KivLogProcessor::openPersonalLog(KivDeviceDesc& device) {
 }
 
 void KivLogProcessor::writeHostLine(std::string_view line) {
-  const std::string_view shown = jsonOutput ? kivjson::hostLine(lineNumber, line) : line;
-  writeMain(shown);
-  for (KivDeviceDesc* device : loggingDevices_) {
-    device->writeToPersonalLog(shown);
-  }
+  sink->host({lineNumber, line, loggingDevices_});
 }
 
-void KivLogProcessor::writeDeviceLine(std::string_view line, KivDeviceDesc& device) {
-  const std::string_view shown =
-      jsonOutput ? kivjson::descriptorLine(lineNumber, device, line) : line;
-  writeMain(shown);
-  device.writeToPersonalLog(shown);
+void KivLogProcessor::report(const KivRunSetup& setup, bool full) {
+  sink->report(KivRunReport(setup, *this, full));
 }
 
 void KivLogProcessor::flushOutputs() {
   std::cout.flush();
-  if (mainOutput != &std::cout) {
-    mainOutput->flush();
+  if (mainLog_) {
+    mainLog_->flush();
   }
   for (KivDeviceDesc* device : loggingDevices_) {
     device->flushPersonalLog();

@@ -12,8 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "output/KivEventSink.h"
+#include "records/KivDecodedRecord.h"
 #include "records/KivDeviceDesc.h"
 #include "records/KivLogData.h"
+#include "report/KivRunReport.h"
 #include "support/KivOutput.h"
 
 class KivFirmwareLibrary;
@@ -21,8 +24,10 @@ class KivProgress;
 class KivLogMetadata;
 class KivLineReader;
 
-// Turns a raw log into output: reads it line by line, passes host lines through, keeps the device
-// table up to date from descriptor lines and has each data line's device decode it.
+// Turns a raw log into events: reads it line by line, passes host lines through, keeps the device
+// table up to date from descriptor lines and has each data line's device decode it. Every event
+// goes to one output, `sink`, which decides what is written; the processor owns the files written
+// to (the main log and the personal logs of an output folder) and decides when they are flushed.
 class KivLogProcessor {
  public:
   static constexpr std::size_t kMacCount = 2;
@@ -35,7 +40,8 @@ class KivLogProcessor {
   void setUmacMetadata(KivLogMetadata* image) { macMetadata[0] = image; }
   void setLmacMetadata(KivLogMetadata* image) { macMetadata[1] = image; }
 
-  // Makes "<folder>/HostAndFirmware.log" the main output; false leaves output on standard output.
+  // Makes "<folder>/HostAndFirmware.log" the main output (mainLog()); false leaves output on
+  // standard output.
   // A main log that is the input, or that another run holds, is not touched: false, and
   // outputRefusal() tells which, so that the run can end instead.
   bool openOutputFolder(const std::string& folder);
@@ -59,21 +65,25 @@ class KivLogProcessor {
   // The device with this id, added unversioned when the table has none.
   KivDeviceDesc* createUnversionedDevice(std::string_view deviceId);
 
+  // Hands `line` on as a host line, a line of no device.
   void writeHostLine(std::string_view line);
-  void writeDeviceLine(std::string_view line, KivDeviceDesc& device);
 
-  void printReport(std::ostream& stream, bool full) const;
-  // The report of -r with -j: {"report":{"using":<usingObject>,"images":{...},"devices":[...]}}.
-  void printJsonReport(std::ostream& stream, std::string_view usingObject) const;
+  // Hands the end-of-run report on; `full` is the report flag.
+  void report(const KivRunSetup& setup, bool full);
 
   // Pushes out everything written so far: standard output, the main log and the personal logs.
   void flushOutputs();
+
+  // The main log of the output folder; null while output goes to standard output.
+  KivOutput* mainLog() { return mainLog_.get(); }
+
+  // Where every event goes; not owned. Until it is set, a text output on standard output.
+  KivEventSink* sink = nullptr;
 
   std::array<KivLogMetadata*, kMacCount> macMetadata{};
   bool mainIsStdout = true;
   std::string outputFolder;
   std::unique_ptr<KivLineReader> rawInput;
-  std::ostream* mainOutput;
   // Counted in 64 bits for JSON Lines' "n"; the text outputs show it as before, in 32 bits.
   uint64_t lineNumber = 0;
   // Devices ordered byte-wise by id, and found by id; every walk over the devices goes in this
@@ -112,18 +122,13 @@ class KivLogProcessor {
   KivLogMetadata* const* imagesFor(KivDeviceDesc& device);
   // Opens the device's personal log when output goes to a folder.
   void openPersonalLog(KivDeviceDesc& device);
-  // `line` and a newline to the main output.
-  void writeMain(std::string_view line) {
-    std::streambuf& main = *mainOutput->rdbuf();
-    main.sputn(line.data(), static_cast<std::streamsize>(line.size()));
-    main.sputc('\n');
-  }
 
   int rawInputFd_ = -1;
   int readError_ = 0;
   std::optional<KivOutput::Refusal> outputRefusal_;
+  std::unique_ptr<KivEventSink> defaultSink_;
   std::unique_ptr<KivOutput> mainLog_;
-  std::unique_ptr<std::ostream> mainLogStream_;
+  KivDecodedRecord::ScratchPtr scratch_ = KivDecodedRecord::makeScratch();
   // The devices that have a personal log, in key order: host lines and flushes go only to them, so
   // their cost does not grow with the number of devices a log names.
   std::vector<KivDeviceDesc*> loggingDevices_;

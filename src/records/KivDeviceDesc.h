@@ -10,9 +10,11 @@
 
 #include "metadata/FwElfVersion.h"
 #include "metadata/KivFirmwareLibrary.h"
+#include "records/KivDecodedRecord.h"
 #include "records/KivLogTokenized.h"
 #include "support/KivOutput.h"
 
+class KivEventSink;
 class KivLogData;
 class KivLogMetadata;
 
@@ -53,12 +55,12 @@ class KivDeviceDesc : public KivLogTokenized {
   void writeToPersonalLog(std::string_view line);
   void flushPersonalLog();
 
-  // Decodes one data record against the image of its processor and writes the readable line to the
-  // main output and the personal log, counting the outcome.
+  // Decodes one data record against the image of its processor and hands the decoded record, or
+  // the line passed through undecoded, to `sink`, counting the outcome. The decoded record's
+  // line is put together in `scratch`.
   void renderDataLog(const KivLogData& record, uint64_t lineNumber, std::string_view prefix,
-                     KivLogMetadata* const* images, int a_size, std::ostream& mainOutput);
-
-  void printDeviceReport(std::ostream& stream, bool full) const;
+                     KivLogMetadata* const* images, int a_size, KivEventSink& sink,
+                     KivDecodedRecord::Scratch& scratch);
 
   // The two version records, UMAC then LMAC, held only once a descriptor line has given them: a
   // device known only from data lines (a corrupted id field makes millions) costs little. Reading
@@ -93,9 +95,4 @@ class KivDeviceDesc : public KivLogTokenized {
   bool emptyId = true;
   bool versioned = false;
   bool strict = false;
-
- private:
-  // Writes `text` to the main output and the personal log; pass-through lines also get a newline.
-  void writeDecoded(std::ostream& mainOutput, std::string_view text);
-  void passThrough(std::ostream& mainOutput, std::string_view rawLine, uint64_t lineNumber);
 };

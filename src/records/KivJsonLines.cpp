@@ -2,7 +2,6 @@
 
 #include <charconv>
 
-#include "records/KivDeviceDesc.h"
 #include "support/KivJson.h"
 
 namespace kivjson {
@@ -11,12 +10,12 @@ namespace {
 // Host lines and decoded records, written by the million, use the writer; the rarer kinds an
 // object over a string.
 KivJsonWriter& writer() {
-  static KivJsonWriter writer;
+  thread_local KivJsonWriter writer;
   return writer;
 }
 
 std::string& buffer() {
-  static std::string text;
+  thread_local std::string text;
   text.clear();
   return text;
 }
@@ -43,19 +42,18 @@ std::string_view hostLine(uint64_t lineNumber, std::string_view line) {
   return object.end();
 }
 
-std::string_view descriptorLine(uint64_t lineNumber, const KivDeviceDesc& device,
-                                std::string_view line) {
+std::string_view descriptorLine(const Descriptor& descriptor) {
   std::string& text = buffer();
   KivJsonObject object(text);
-  object.number("n", lineNumber);
-  kivjson::device(object, device.deviceId);
-  object.text("umac", device.versions[0].text())
-      .text("lmac", device.versions[1].text())
-      .boolean("compatible", device.compatible);
-  if (device.firmware != nullptr) {
-    object.text("firmware", device.firmware->path);
+  object.number("n", descriptor.lineNumber);
+  device(object, descriptor.deviceId);
+  object.text("umac", descriptor.umac)
+      .text("lmac", descriptor.lmac)
+      .boolean("compatible", descriptor.compatible);
+  if (descriptor.firmware) {
+    object.text("firmware", *descriptor.firmware);
   }
-  object.text("line", line);
+  object.text("line", descriptor.line);
   return finish(object, text);
 }
 
@@ -67,6 +65,13 @@ std::string_view undecodedLine(uint64_t lineNumber, std::string_view deviceId,
   device(object, deviceId);
   object.text("undecoded", reason).text("line", line);
   return finish(object, text);
+}
+
+std::string_view diagnosticLine(std::string_view prefix, std::string_view text) {
+  std::string& line = buffer();
+  KivJsonObject object(line);
+  object.text("diag", prefix).text("text", text);
+  return finish(object, line);
 }
 
 std::string statementMembers(std::string_view level, uint16_t module, std::string_view file,

@@ -1,21 +1,33 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
-class KivDeviceDesc;
-
 // The JSON Lines form (-j) of each kind of line the tool writes: one object, written where the
-// plain form of the line would go. Each returns a view of a buffer that the next call reuses.
+// plain form of the line would go. Each returns a view of a buffer of the calling thread that the
+// next call reuses.
 namespace kivjson {
 
 // {"n":12,"host":"<line>"}
 std::string_view hostLine(uint64_t lineNumber, std::string_view line);
+
+// A descriptor line's device, as its object shows it.
+struct Descriptor {
+  uint64_t lineNumber;
+  std::string_view deviceId;
+  std::string_view umac;  // the version records as text
+  std::string_view lmac;
+  bool compatible;
+  // The library build the device is bound to, if it is.
+  std::optional<std::string_view> firmware;
+  std::string_view line;
+};
 // {"n":6,"device":"wlan1","umac":"<version>","lmac":"<version>","compatible":false,"line":"..."}
 // with "firmware" after "compatible" when the device is bound to a library build.
-std::string_view descriptorLine(uint64_t lineNumber, const KivDeviceDesc& device,
-                                std::string_view line);
+std::string_view descriptorLine(const Descriptor& descriptor);
+
 // {"n":9,"device":"wlan1","undecoded":"<reason>","line":"<line>"}
 std::string_view undecodedLine(uint64_t lineNumber, std::string_view deviceId,
                                std::string_view reason, std::string_view line);
@@ -23,6 +35,9 @@ std::string_view undecodedLine(uint64_t lineNumber, std::string_view deviceId,
 // Why a record was written through undecoded.
 inline constexpr std::string_view kVersionMismatch = "version-mismatch";
 inline constexpr std::string_view kUnannouncedDevice = "unannounced-device";
+
+// {"diag":"ERR","text":"<message>"}
+std::string_view diagnosticLine(std::string_view prefix, std::string_view text);
 
 // The members of a decoded record that depend only on its log statement, made once per statement:
 // "level":"INFO1","module":3,"file":"...","source_line":214,"format":"..."

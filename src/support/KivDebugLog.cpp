@@ -6,30 +6,53 @@
 #include <string>
 #include <string_view>
 
-#include "support/KivJson.h"
+#include "output/KivEventSink.h"
 
-int debugLevel = 0;
+thread_local int debugLevel [[gnu::tls_model("initial-exec")]] = 0;
 
 namespace {
 
 constexpr std::size_t kMessageBufferSize = 1024;
 constexpr uint32_t kDumpBytesPerLine = 16;
 
-const char* levelPrefix(int level);
+thread_local KivEventSink* sink [[gnu::tls_model("initial-exec")]] = nullptr;
 
-// "[PFX] text", or with -j {"diag":"PFX","text":"text"}.
-void writeLine(int level, std::string_view text) {
-  if (jsonOutput) {
-    std::string line;
-    KivJsonObject(line).text("diag", levelPrefix(level)).text("text", text).end();
-    line += '\n';
-    std::cout << line;
+void write(const KivDiagnosticEvent& event) {
+  if (sink != nullptr) {
+    sink->diagnostic(event);
+  } else if (event.dumpRow) {
+    std::cout << event.text << '\n';
   } else {
-    std::cout << '[' << levelPrefix(level) << "] " << text << '\n';
+    std::cout << '[' << debugLevelPrefix(event.level) << "] " << event.text << '\n';
   }
 }
 
-const char* levelPrefix(int level) {
+}  // namespace
+
+void setDebugLevel(int level) {
+  debugLevel = level;
+}
+
+void setDiagnosticSink(KivEventSink* output) {
+  sink = output;
+}
+
+KivEventSink* diagnosticSink() {
+  return sink;
+}
+
+KivDiagnosticScope::KivDiagnosticScope(int level, KivEventSink* output)
+    : savedLevel_(debugLevel), savedSink_(sink) {
+  debugLevel = level;
+  sink = output;
+}
+
+KivDiagnosticScope::~KivDiagnosticScope() {
+  debugLevel = savedLevel_;
+  sink = savedSink_;
+}
+
+const char* debugLevelPrefix(int level) {
   switch (level) {
     case kLogError:
       return "ERR";
@@ -42,12 +65,6 @@ const char* levelPrefix(int level) {
   }
 }
 
-}  // namespace
-
-void setDebugLevel(int level) {
-  debugLevel = level;
-}
-
 void debugLog(int level, const char* format, ...) {
   if (!debugEnabled(level)) {
     return;
@@ -57,7 +74,7 @@ void debugLog(int level, const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  writeLine(level, message);
+  write({level, message});
 }
 
 void debugHexDump(int level, const char* title, const void* data, uint32_t size) {
@@ -65,7 +82,8 @@ void debugHexDump(int level, const char* title, const void* data, uint32_t size)
     return;
   }
   static constexpr char kHex[] = "0123456789abcdef";
-  writeLine(level, std::string(title) + '(' + std::to_string(size) + " bytes)");
+  const std::string header = std::string(title) + '(' + std::to_string(size) + " bytes)";
+  write({level, header});
   const auto* bytes = static_cast<const unsigned char*>(data);
   std::string line;
   for (uint32_t start = 0; start < size; start += kDumpBytesPerLine) {
@@ -83,11 +101,6 @@ void debugHexDump(int level, const char* title, const void* data, uint32_t size)
       const unsigned char b = bytes[start + i];
       line += (b >= 0x20 && b <= 0x7E) ? static_cast<char>(b) : '.';
     }
-    // The dump's lines carry no prefix of their own in text.
-    if (jsonOutput) {
-      writeLine(level, line);
-    } else {
-      std::cout << line << '\n';
-    }
+    write({level, line, true});
   }
 }

@@ -3,11 +3,17 @@
 #include <cstddef>
 #include <cstdint>
 
-// Leveled diagnostics on standard output: 0 "ERR", 1 "WRN", 2 "INF", 3 "DBG". A message is written
-// when its level is at most the program-wide debug level; a negative level silences everything.
+class KivEventSink;
+
+// Leveled diagnostics: 0 "ERR", 1 "WRN", 2 "INF", 3 "DBG". A message is written when its level is
+// at most the debug level; a negative level silences everything.
+//
+// The debug level and the output that diagnostics go to belong to the thread that writes them, so
+// that decoders on several threads each keep their own. Without an output a thread's diagnostics
+// are written as text to standard output.
 enum KivLogLevel : int { kLogError = 0, kLogWarning = 1, kLogInfo = 2, kLogDebug = 3 };
 
-extern int debugLevel;
+extern thread_local int debugLevel [[gnu::tls_model("initial-exec")]];
 
 void setDebugLevel(int level);
 
@@ -15,9 +21,30 @@ inline bool debugEnabled(int level) {
   return level <= debugLevel;
 }
 
-// Formats into a 1024-byte buffer (longer messages are cut at 1023 characters) and writes
-// "[PFX] message\n". The format is always one of the tool's own literals.
+// The output of the calling thread's diagnostics; null for standard output.
+void setDiagnosticSink(KivEventSink* sink);
+KivEventSink* diagnosticSink();
+
+// Sets the calling thread's debug level and diagnostic output while it lives, then puts back what
+// was there before.
+class KivDiagnosticScope {
+ public:
+  KivDiagnosticScope(int level, KivEventSink* sink);
+  ~KivDiagnosticScope();
+  KivDiagnosticScope(const KivDiagnosticScope&) = delete;
+  KivDiagnosticScope& operator=(const KivDiagnosticScope&) = delete;
+
+ private:
+  int savedLevel_;
+  KivEventSink* savedSink_;
+};
+
+// The prefix of a level: "ERR", "WRN", "INF" or "DBG".
+const char* debugLevelPrefix(int level);
+
+// Formats into a 1024-byte buffer (longer messages are cut at 1023 characters) and writes one
+// message. The format is always one of the tool's own literals.
 void debugLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Writes "[PFX] title(size bytes)" and then 16 bytes a line in hex and as characters.
+// Writes the title "title(size bytes)" and then 16 bytes a row in hex and as characters.
 void debugHexDump(int level, const char* title, const void* data, uint32_t size);

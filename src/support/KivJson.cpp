@@ -5,8 +5,6 @@
 #include <charconv>
 #include <cstring>
 
-bool jsonOutput = false;
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif

@@ -9,10 +9,6 @@
 #include <string>
 #include <string_view>
 
-// JSON Lines output (-j): every written line is one JSON object. Program-wide, like the debug
-// level: set once from the command line before anything is written.
-extern bool jsonOutput;
-
 // Writes `text` as a JSON string: quoted, '"' and '\\' and control characters escaped, and every
 // byte that is not part of valid UTF-8 written as \u00XX of its value, so any bytes give valid
 // JSON. `out` must have room for jsonStringRoom(text.size()) bytes; returns the end written.

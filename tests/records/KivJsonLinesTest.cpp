@@ -5,18 +5,15 @@
 #include <cstdint>
 #include <string>
 
-#include "records/KivDeviceDesc.h"
-
 namespace {
 
 // Line numbers go on past 2^32 in JSON Lines, where a 32-bit count would start again at 0.
 TEST(KivJsonLines, LineNumbersPast32BitsAreWrittenWhole) {
   const uint64_t n = (uint64_t{1} << 32) + 5;
-  const KivDeviceDesc device("d", 1, true, false);
   EXPECT_EQ(kivjson::hostLine(n, "h"), R"({"n":4294967301,"host":"h"})");
   EXPECT_EQ(kivjson::undecodedLine(n, "d", kivjson::kVersionMismatch, "l"),
             R"({"n":4294967301,"device":"d","undecoded":"version-mismatch","line":"l"})");
-  EXPECT_EQ(std::string(kivjson::descriptorLine(n, device, "l")).substr(0, 16),
+  EXPECT_EQ(std::string(kivjson::descriptorLine({.lineNumber = n, .line = "l"})).substr(0, 16),
             R"({"n":4294967301,)");
   EXPECT_EQ(std::string(kivjson::decodedLine({.lineNumber = n, .type = "UMAC"})).substr(0, 16),
             R"({"n":4294967301,)");

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/KivTextWriter.h"
 #include "records/KivDeviceDesc.h"
 #include "records/KivLogData.h"
 #include "support/KivCapture.h"
@@ -62,12 +63,15 @@ class KivLogRenderTest : public KivAtLevel<kLogError> {
                   uint32_t lineNumber = 5, int aSize = 2) {
     std::ostringstream out;
     KivCapture capture;
-    device.renderDataLog(record, lineNumber, prefix, images->array(), aSize, out);
+    KivTextWriter writer(std::cout, {});
+    writer.setMainOutput(*out.rdbuf());
+    device.renderDataLog(record, lineNumber, prefix, images->array(), aSize, writer, *scratch);
     return {out.str(), capture.text()};
   }
 
   KivImageBuilder builder;
   KivImageBuilder::Mac umac;
+  KivDecodedRecord::ScratchPtr scratch = KivDecodedRecord::makeScratch();
   std::optional<KivLoadedImages> images;
 };
 

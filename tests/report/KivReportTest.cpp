@@ -41,13 +41,24 @@ class KivReportTest : public KivAtLevel<kLogError> {
     return **processor.devices.insert(std::move(device)).first;
   }
 
+  // The report as the text output writes it, after its "Using:" block.
   Report report(bool full) {
     std::ostringstream stream;
-    KivCapture err(std::cerr);
+    std::string err;
     KivCapture out(std::cout);
-    processor.printReport(stream, full);
+    KivRunSetup setup;
+    setup.combinedPath = "kiv_log.elf";
+    KivRunReport(setup, processor, full).writeText(stream, [&err](std::string_view line) {
+      err += std::string(line) + '\n';
+    });
     EXPECT_EQ(out.text(), "");
-    return {stream.str(), err.text()};
+    std::string written = stream.str();
+    if (full) {
+      const std::string block = usingBlock("stdin", "stdout");
+      EXPECT_EQ(written.substr(0, block.size()), block);
+      written.erase(0, block.size());
+    }
+    return {written, err};
   }
 
   std::optional<KivLoadedImages> images_;

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <ostream>
+#include <streambuf>
+#include <string_view>
+
+#include "output/KivEventSink.h"
+#include "report/KivRunReport.h"
+
+class KivDeviceDesc;
+
+// What the two written forms of the log share: where each line goes. The decoded log goes to the
+// main output (standard output, or the main log of an output folder) and a device's lines also to
+// its personal log; diagnostics and the report go to the console (standard output); the report's
+// warning lines to the warning output (standard error).
+class KivLogWriter : public KivEventSink {
+ public:
+  // `console` also serves as the main output until setMainOutput() names another.
+  KivLogWriter(std::ostream& console, KivRunReport::Warning warning);
+
+  void setMainOutput(std::streambuf& main) { main_ = &main; }
+
+ protected:
+  std::ostream& console() { return console_; }
+  const KivRunReport::Warning& warning() const { return warning_; }
+
+  // `text` as it stands to the main output and the device's personal log, if it has one.
+  void writeDeviceText(const KivDeviceDesc* device, std::string_view text);
+  // `line` and a line end to the main output and to the personal log of each of `devices`.
+  void writeLine(std::string_view line, const KivDeviceDesc* device);
+  void writeLine(std::string_view line, std::span<KivDeviceDesc* const> devices);
+
+ private:
+  std::ostream& console_;
+  std::streambuf* main_;
+  KivRunReport::Warning warning_;
+};
