@@ -16,7 +16,7 @@ std::string_view reasonName(KivUndecodedReason reason) {
 }  // namespace
 
 void KivJsonLinesWriter::host(const KivHostEvent& event) {
-  writeLine(kivjson::hostLine(event.lineNumber, event.line), event.personalLogs);
+  writeLine(kivjson::hostLine(json_, event.lineNumber, event.line), event.personalLogs);
 }
 
 void KivJsonLinesWriter::descriptor(const KivDescriptorEvent& event) {
@@ -32,13 +32,11 @@ void KivJsonLinesWriter::descriptor(const KivDescriptorEvent& event) {
             &device);
 }
 
-std::string_view KivJsonLinesWriter::statementMembers(const KivDecodedRecord& record) {
+std::string_view KivJsonLinesWriter::makeStatementMembers(const KivDecodedRecord& record) {
   std::string& members = record.statement().text->jsonMembers;
-  if (members.empty()) {
-    const LogMeta meta = record.meta();
-    members = kivjson::statementMembers(record.levelName(), meta.module, record.fileName(),
-                                        meta.line, record.format());
-  }
+  const LogMeta meta = record.meta();
+  members = kivjson::statementMembers(record.levelName(), meta.module, record.fileName(), meta.line,
+                                      record.format());
   return members;
 }
 
@@ -46,9 +44,9 @@ void KivJsonLinesWriter::decoded(const KivDecodedRecord& record) {
   const KivLogData& data = record.record();
   writeDeviceText(
       &record.device(),
-      kivjson::decodedLine({record.lineNumber(), record.prefix(), record.device().deviceId,
-                            data.timestamp, record.typeName(), statementMembers(record),
-                            data.param0, data.param1, record.message()}));
+      kivjson::decodedLine(json_, {record.lineNumber(), record.prefix(), record.device().deviceId,
+                                   data.timestamp, record.typeName(), statementMembers(record),
+                                   data.param0, data.param1, record.message()}));
 }
 
 void KivJsonLinesWriter::undecoded(const KivUndecodedEvent& event) {

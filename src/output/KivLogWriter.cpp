@@ -5,13 +5,6 @@
 KivLogWriter::KivLogWriter(std::ostream& console, KivRunReport::Warning warning)
     : console_(console), main_(console.rdbuf()), warning_(std::move(warning)) {}
 
-void KivLogWriter::writeDeviceText(const KivDeviceDesc* device, std::string_view text) {
-  main_->sputn(text.data(), static_cast<std::streamsize>(text.size()));
-  if (device != nullptr && device->personalLog) {
-    device->personalLog->write(text);
-  }
-}
-
 void KivLogWriter::writeLine(std::string_view line, const KivDeviceDesc* device) {
   main_->sputn(line.data(), static_cast<std::streamsize>(line.size()));
   main_->sputc('\n');

@@ -5,9 +5,8 @@
 #include <string_view>
 
 #include "output/KivEventSink.h"
+#include "records/KivDeviceDesc.h"
 #include "report/KivRunReport.h"
-
-class KivDeviceDesc;
 
 // What the two written forms of the log share: where each line goes. The decoded log goes to the
 // main output (standard output, or the main log of an output folder) and a device's lines also to
@@ -25,7 +24,12 @@ class KivLogWriter : public KivEventSink {
   const KivRunReport::Warning& warning() const { return warning_; }
 
   // `text` as it stands to the main output and the device's personal log, if it has one.
-  void writeDeviceText(const KivDeviceDesc* device, std::string_view text);
+  void writeDeviceText(const KivDeviceDesc* device, std::string_view text) {
+    main_->sputn(text.data(), static_cast<std::streamsize>(text.size()));
+    if (device != nullptr && device->personalLog) {
+      device->personalLog->write(text);
+    }
+  }
   // `line` and a line end to the main output and to the personal log of each of `devices`.
   void writeLine(std::string_view line, const KivDeviceDesc* device);
   void writeLine(std::string_view line, std::span<KivDeviceDesc* const> devices);

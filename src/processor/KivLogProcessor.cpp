@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <limits>
 
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
@@ -120,11 +121,7 @@ KivLogProcessor::~KivLogProcessor() {
     debugLog(kLogDebug, "Deleting device \"%s\"", (*entry)->deviceId.c_str());
     entry = devices.erase(entry);
   }
-  rawInput.reset();
-  if (rawInputFd_ >= 0) {
-    ::close(rawInputFd_);
-    rawInputFd_ = -1;
-  }
+  closeInput();
   if (mainLog_) {
     mainLog_->close();
     mainLog_.reset();
@@ -160,7 +157,8 @@ bool KivLogProcessor::openOutputFolder(const std::string& folder) {
   return true;
 }
 
-bool KivLogProcessor::processFile(const std::string& path) {
+bool KivLogProcessor::openFile(const std::string& path) {
+  closeInput();
   rawInputFd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat info {};
   if (rawInputFd_ >= 0 && (::fstat(rawInputFd_, &info) != 0 || S_ISDIR(info.st_mode))) {
@@ -171,7 +169,18 @@ bool KivLogProcessor::processFile(const std::string& path) {
     debugLog(kLogError, "Unable to open raw log file %s", path.c_str());
     return false;
   }
-  return processStream(rawInputFd_);
+  beginStream(rawInputFd_);
+  return true;
+}
+
+bool KivLogProcessor::processFile(const std::string& path) {
+  if (!openFile(path)) {
+    return false;
+  }
+  while (processLines(std::numeric_limits<std::size_t>::max())) {
+  }
+  endStream();
+  return true;
 }
 
 bool KivLogProcessor::processStdin() {
@@ -179,6 +188,14 @@ bool KivLogProcessor::processStdin() {
 }
 
 bool KivLogProcessor::processStream(int fd) {
+  beginStream(fd);
+  while (processLines(std::numeric_limits<std::size_t>::max())) {
+  }
+  endStream();
+  return true;
+}
+
+void KivLogProcessor::beginStream(int fd) {
   if (progress != nullptr) {
     progress->begin(fd);
   }
@@ -188,19 +205,33 @@ bool KivLogProcessor::processStream(int fd) {
       progress->update(rawInput->bytesRead(), lineNumber);
     }
   });
+}
+
+bool KivLogProcessor::processLines(std::size_t count) {
   KivLineReader& reader = *rawInput;
-  lineNumber = 1;
   std::string_view text;
   bool cut = false;
-  while (reader.good() && reader.readLine(text, cut)) {
-    if (cut) {
-      debugLog(kLogWarning,
-               "Line %u is longer than %zu characters; the rest is read as the next line",
-               static_cast<uint32_t>(lineNumber), KivLineReader::kMaxLineLength);
+  for (std::size_t done = 0; done < count; ++done) {
+    if (!reader.good() || !reader.readLine(text, cut)) {
+      return false;
     }
-    dispatchLine(text);
-    ++lineNumber;
+    processLine(text, cut);
   }
+  return true;
+}
+
+void KivLogProcessor::processLine(std::string_view text, bool cut) {
+  if (cut) {
+    debugLog(kLogWarning,
+             "Line %u is longer than %zu characters; the rest is read as the next line",
+             static_cast<uint32_t>(lineNumber), KivLineReader::kMaxLineLength);
+  }
+  dispatchLine(text);
+  ++lineNumber;
+}
+
+void KivLogProcessor::endStream() {
+  KivLineReader& reader = *rawInput;
   debugLog(kLogDebug, "good() %d bad() %d eof() %d fail() %d", reader.good(), reader.bad(),
            reader.eof(), reader.fail());
   readError_ = reader.error();
@@ -208,7 +239,39 @@ bool KivLogProcessor::processStream(int fd) {
   if (progress != nullptr) {
     progress->erase();
   }
-  return true;
+}
+
+void KivLogProcessor::closeInput() {
+  rawInput.reset();
+  if (rawInputFd_ >= 0) {
+    ::close(rawInputFd_);
+    rawInputFd_ = -1;
+  }
+}
+
+void KivLogProcessor::processText(std::string_view text) {
+  constexpr std::size_t kMax = KivLineReader::kMaxLineLength;
+  for (;;) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    for (;;) {
+      const bool cut = line.size() > kMax;
+      std::string_view piece = line.substr(0, kMax);
+      piece = piece.substr(0, std::min(piece.find('\0'), piece.size()));
+      processLine(piece, cut);
+      if (!cut) {
+        break;
+      }
+      line.remove_prefix(kMax);
+    }
+    if (end == text.size()) {
+      return;
+    }
+    text.remove_prefix(end + 1);
+    if (text.empty()) {
+      return;
+    }
+  }
 }
 
 void KivLogProcessor::dispatchLine(std::string_view line) {
@@ -391,7 +454,9 @@ void KivLogProcessor::report(const KivRunSetup& setup, bool full) {
 }
 
 void KivLogProcessor::flushOutputs() {
-  std::cout.flush();
+  if (flushesStandardOutput) {
+    std::cout.flush();
+  }
   if (mainLog_) {
     mainLog_->flush();
   }

@@ -52,6 +52,21 @@ class KivLogProcessor {
   bool processFile(const std::string& path);
   bool processStdin();
   bool processStream(int fd);
+
+  // The same a part at a time: openFile() (false, after its ERR line, when the file cannot be
+  // opened) or beginStream(), then processLines() until it returns false at the end of the
+  // input, then endStream().
+  bool openFile(const std::string& path);
+  void beginStream(int fd);
+  // Processes up to `count` lines; false once the input has ended.
+  bool processLines(std::size_t count);
+  void endStream();
+  // Closes the raw log file opened by openFile().
+  void closeInput();
+
+  // Processes `text` as input lines, as if read from a stream: split at its line ends, each line
+  // cut at a zero byte and into pieces of at most 4095 characters.
+  void processText(std::string_view text);
   // The errno of the read error that ended the input, 0 when the input ended without one.
   int readError() const { return readError_; }
 
@@ -74,6 +89,9 @@ class KivLogProcessor {
   // Pushes out everything written so far: standard output, the main log and the personal logs.
   void flushOutputs();
 
+  // Whether flushOutputs() pushes out standard output, which the command line writes to.
+  bool flushesStandardOutput = true;
+
   // The main log of the output folder; null while output goes to standard output.
   KivOutput* mainLog() { return mainLog_.get(); }
 
@@ -85,7 +103,7 @@ class KivLogProcessor {
   std::string outputFolder;
   std::unique_ptr<KivLineReader> rawInput;
   // Counted in 64 bits for JSON Lines' "n"; the text outputs show it as before, in 32 bits.
-  uint64_t lineNumber = 0;
+  uint64_t lineNumber = 1;
   // Devices ordered byte-wise by id, and found by id; every walk over the devices goes in this
   // order. The id is kept once, in the device: a log may name millions of devices.
   struct DeviceOrder {
@@ -109,6 +127,8 @@ class KivLogProcessor {
   KivProgress* progress = nullptr;
 
  private:
+  // One input line, numbered lineNumber; `cut` tells that it is a piece of a longer line.
+  void processLine(std::string_view text, bool cut);
   // `line` points into the reader's buffer and is valid until the next read.
   void dispatchLine(std::string_view line);
   // processDataLine once the marker has been found at `marker`.

@@ -56,19 +56,20 @@ class LineBuffer {
     kivCopy(data_ + size_, text.data(), n);
     size_ += n;
   }
-  // `value` right-aligned in 10 columns, as "%10u" writes it.
+  // `value` right-aligned in 10 columns, as "%10u" writes it. The pairs of digits are moved with
+  // the compiler's built-in copy: each stays within `digits`, which the loop bounds.
   void appendTimestamp(uint32_t value) {
     char digits[10];
     std::memset(digits, ' ', sizeof digits);
     char* first = digits + sizeof digits;
     while (value >= 100) {
       first -= 2;
-      std::memcpy(first, kDigitPairs + 2 * (value % 100), 2);
+      __builtin_memcpy(first, kDigitPairs + 2 * (value % 100), 2);
       value /= 100;
     }
     if (value >= 10) {
       first -= 2;
-      std::memcpy(first, kDigitPairs + 2 * value, 2);
+      __builtin_memcpy(first, kDigitPairs + 2 * value, 2);
     } else {
       *--first = static_cast<char>('0' + value);
     }
@@ -133,10 +134,6 @@ KivDecodedRecord::KivDecodedRecord(uint64_t lineNumber, std::string_view prefix,
       device_(device),
       statement_(statement),
       scratch_(scratch) {}
-
-std::string_view KivDecodedRecord::typeName() const {
-  return logTypeNames[logTypeIndex(record_.log_type)];
-}
 
 std::string KivDecodedRecord::headerTail(const LogMeta& meta, std::string_view fileName) {
   std::string out;

@@ -7,10 +7,10 @@
 #include <string_view>
 
 #include "metadata/KivStatementCache.h"
+#include "records/KivLogData.h"
 #include "records/KivLogMeta.h"
 
 class KivDeviceDesc;
-class KivLogData;
 
 // A data record decoded against its log statement, as an output sees it: the record's fields, the
 // statement's, and the readable line. The line is put together only when an output asks for it,
@@ -41,7 +41,7 @@ class KivDecodedRecord {
   const KivDeviceDesc& device() const { return device_; }
   const KivStatementCache::Statement& statement() const { return statement_; }
   LogMeta meta() const { return LogMeta::fromBytes(statement_.descriptor); }
-  std::string_view typeName() const;
+  std::string_view typeName() const { return logTypeNames[logTypeIndex(record_.log_type)]; }
   std::string_view levelName() const { return logLevelName(meta().level); }
   std::string_view fileName() const { return statement_.text->fileName; }
   std::string_view format() const { return statement_.text->format; }

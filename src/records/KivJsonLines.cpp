@@ -2,18 +2,10 @@
 
 #include <charconv>
 
-#include "support/KivJson.h"
-
 namespace kivjson {
 namespace {
 
-// Host lines and decoded records, written by the million, use the writer; the rarer kinds an
-// object over a string.
-KivJsonWriter& writer() {
-  thread_local KivJsonWriter writer;
-  return writer;
-}
-
+// The rarer kinds are made as an object over a string.
 std::string& buffer() {
   thread_local std::string text;
   text.clear();
@@ -34,8 +26,7 @@ void device(KivJsonObject& object, std::string_view deviceId) {
 
 }  // namespace
 
-std::string_view hostLine(uint64_t lineNumber, std::string_view line) {
-  KivJsonWriter& object = writer();
+std::string_view hostLine(KivJsonWriter& object, uint64_t lineNumber, std::string_view line) {
   object.begin();
   object.number("n", lineNumber);
   object.text("host", line);
@@ -86,9 +77,9 @@ std::string statementMembers(std::string_view level, uint16_t module, std::strin
   return members.substr(1);  // without the object's "{"
 }
 
-std::string_view decodedLine(const Decoded& decoded) {
+std::string_view decodedLine(KivJsonWriter& object, const Decoded& decoded) {
   std::string_view message = decoded.message;
-  if (message.ends_with('\n')) {
+  if (decoded.withLineEnd && message.ends_with('\n')) {
     message.remove_suffix(message.ends_with("\r\n") ? 2 : 1);
   }
   // "[4294967295,4294967295]" at the longest.
@@ -97,7 +88,6 @@ std::string_view decodedLine(const Decoded& decoded) {
   *end++ = ',';
   end = std::to_chars(end, end + 11, decoded.param1).ptr;
   *end++ = ']';
-  KivJsonWriter& object = writer();
   object.begin();
   object.number("n", decoded.lineNumber);
   object.text("prefix", decoded.prefix);
@@ -110,6 +100,74 @@ std::string_view decodedLine(const Decoded& decoded) {
   object.json("values", std::string_view(values, static_cast<std::size_t>(end - values)));
   object.text("message", message);
   return object.endLine();
+}
+
+std::string reportHead(const kivlog::Report::Setup& setup, const kivlog::Report::Image* umac,
+                       const kivlog::Report::Image* lmac) {
+  std::string usingText;
+  KivJsonObject used(usingText);
+  used.text("mode", setup.mode);
+  if (setup.mode == "legacy") {
+    used.text("lmac_elf", setup.lmacElf).text("umac_elf", setup.umacElf);
+  } else {
+    used.text("kiv_log_elf", setup.kivLogElf);
+  }
+  if (setup.libraryFolder) {
+    std::string folder;
+    KivJsonObject(folder)
+        .text("folder", *setup.libraryFolder)
+        .number("builds", setup.libraryBuilds)
+        .end();
+    used.json("library", folder);
+  }
+  used.text("input", setup.input).text("output", setup.output).end();
+
+  std::string images;
+  KivJsonObject imageObject(images);
+  const kivlog::Report::Image* both[] = {umac, lmac};
+  const char* names[] = {"UMAC", "LMAC"};
+  for (std::size_t mac = 0; mac < 2; ++mac) {
+    if (const kivlog::Report::Image* image = both[mac]) {
+      std::string values;
+      KivJsonObject(values)
+          .number("data_offset", image->dataOffset)
+          .number("base_address", image->baseAddress)
+          .number("version_address", image->versionAddress)
+          .text("version", image->version)
+          .end();
+      imageObject.json(names[mac], values);
+    }
+  }
+  imageObject.end();
+
+  std::string text = "{\"report\":";
+  KivJsonObject report(text);
+  report.json("using", usingText).json("images", images).json("devices", "[");
+  return text;
+}
+
+std::string reportDevice(const kivlog::Report::Device& device) {
+  std::string text;
+  KivJsonObject object(text);
+  object.text("id", device.id).boolean("versioned", device.versioned);
+  if (device.versioned) {
+    object.boolean("compatible", device.compatible)
+        .text("umac", device.umac)
+        .text("lmac", device.lmac);
+  }
+  if (device.firmware) {
+    object.text("firmware", *device.firmware);
+  }
+  object.boolean("strict", device.strict)
+      .number("line_start", device.lineStart)
+      .number("line_end", device.lineEnd)
+      .number("skipped", device.skipped)
+      .number("processed", device.processed)
+      .number("version_mismatch", device.versionMismatch)
+      .number("version_unknown", device.versionUnknown)
+      .number("errors", device.errors)
+      .end();
+  return text;
 }
 
 }  // namespace kivjson

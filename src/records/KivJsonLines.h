@@ -5,13 +5,16 @@
 #include <string>
 #include <string_view>
 
+#include "kivlog/Events.h"
+#include "support/KivJson.h"
+
 // The JSON Lines form (-j) of each kind of line the tool writes: one object, written where the
-// plain form of the line would go. Each returns a view of a buffer of the calling thread that the
-// next call reuses.
+// plain form of the line would go. Each returns a view of a buffer that the next call reuses: the
+// writer's given for the kinds written by the million, else one of the calling thread.
 namespace kivjson {
 
 // {"n":12,"host":"<line>"}
-std::string_view hostLine(uint64_t lineNumber, std::string_view line);
+std::string_view hostLine(KivJsonWriter& writer, uint64_t lineNumber, std::string_view line);
 
 // A descriptor line's device, as its object shows it.
 struct Descriptor {
@@ -55,8 +58,18 @@ struct Decoded {
   uint32_t param0;
   uint32_t param1;
   std::string_view message;  // the expansion, its final line end included
+  // False when `message` comes without its final line end already.
+  bool withLineEnd = true;
 };
 // Unlike the other kinds, ends with its newline, as a decoded line does.
-std::string_view decodedLine(const Decoded& decoded);
+std::string_view decodedLine(KivJsonWriter& writer, const Decoded& decoded);
+
+// The report object, written in three parts so that its devices can be written one by one:
+// {"report":{"using":{..},"images":{"UMAC":{..},"LMAC":{..}},"devices":[
+// then each device's object, separated by commas, then the tail.
+std::string reportHead(const kivlog::Report::Setup& setup, const kivlog::Report::Image* umac,
+                       const kivlog::Report::Image* lmac);
+std::string reportDevice(const kivlog::Report::Device& device);
+inline constexpr std::string_view kReportTail = "]}}\n";
 
 }  // namespace kivjson

@@ -1,13 +1,14 @@
 // The end-of-run processing report: the images' values and, per device, its versions and counters.
+#include <optional>
 #include <string>
 
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLogProcessor.h"
 #include "records/KivDeviceDesc.h"
+#include "records/KivJsonLines.h"
 #include "records/KivLogMeta.h"
 #include "report/KivRunReport.h"
-#include "support/KivJson.h"
 
 namespace {
 
@@ -107,24 +108,69 @@ void KivRunReport::writeWarnings(std::ostream& stream, bool intoStream,
   stream.flush();
 }
 
-std::string KivRunReport::usingObject() const {
-  std::string text;
-  KivJsonObject object(text);
+kivlog::Report::Setup KivRunReport::publicSetup() const {
+  kivlog::Report::Setup setup;
+  setup.mode = setup_.legacy ? "legacy" : "combined";
   if (setup_.legacy) {
-    object.text("mode", "legacy")
-        .text("lmac_elf", setup_.lmacPath)
-        .text("umac_elf", setup_.umacPath);
+    setup.lmacElf = setup_.lmacPath;
+    setup.umacElf = setup_.umacPath;
   } else {
-    object.text("mode", "combined").text("kiv_log_elf", setup_.combinedPath);
+    setup.kivLogElf = setup_.combinedPath;
   }
   if (setup_.library != nullptr) {
-    std::string folder;
-    const std::size_t builds = setup_.library->size();
-    KivJsonObject(folder).text("folder", setup_.library->folder()).number("builds", builds).end();
-    object.json("library", folder);
+    setup.libraryBuilds = setup_.library->size();
+    setup.libraryFolder = setup_.library->folder();
   }
-  object.text("input", setup_.input).text("output", setup_.output).end();
-  return text;
+  setup.input = setup_.input;
+  setup.output = setup_.output;
+  return setup;
+}
+
+kivlog::Report::Device KivRunReport::publicDevice(const KivDeviceDesc& device) {
+  kivlog::Report::Device out;
+  out.id = device.deviceId;
+  out.versioned = device.versioned;
+  if (device.versioned) {
+    out.compatible = device.compatible;
+    out.umac = device.versions[0].text();
+    out.lmac = device.versions[1].text();
+  }
+  if (device.firmware != nullptr) {
+    out.firmware = device.firmware->path;
+  }
+  out.strict = device.strict;
+  out.lineStart = device.lineStart;
+  out.lineEnd = device.lineEnd;
+  out.skipped = device.skipped;
+  out.processed = device.processed;
+  out.versionMismatch = device.versionMismatch;
+  out.versionUnknown = device.versionUnknown;
+  out.errors = device.errors;
+  return out;
+}
+
+namespace {
+
+kivlog::Report::Image publicImage(const KivLogMetadata& image) {
+  return {image.dataOffset(), image.baseAddress(), image.versionAddress(),
+          image.elfVersion().text()};
+}
+
+}  // namespace
+
+kivlog::Report KivRunReport::toPublic() const {
+  kivlog::Report report;
+  report.setup = publicSetup();
+  if (const KivLogMetadata* umac = processor_.macMetadata[0]) {
+    report.umac = publicImage(*umac);
+  }
+  if (const KivLogMetadata* lmac = processor_.macMetadata[1]) {
+    report.lmac = publicImage(*lmac);
+  }
+  for (const auto& device : processor_.devices) {
+    report.devices.push_back(publicDevice(*device));
+  }
+  return report;
 }
 
 void KivRunReport::writeJson(std::ostream& stream, const Warning& warning) const {
@@ -132,60 +178,24 @@ void KivRunReport::writeJson(std::ostream& stream, const Warning& warning) const
     writeWarnings(stream, false, warning);
     return;
   }
-  const std::string usingText = usingObject();
-  std::string text;
-  text += "{\"report\":";
-  KivJsonObject report(text);
-  report.json("using", usingText);
-  std::string images;
-  KivJsonObject imageObject(images);
-  for (std::size_t mac = 0; mac < processor_.macMetadata.size(); ++mac) {
+  const kivlog::Report::Setup setup = publicSetup();
+  std::optional<kivlog::Report::Image> images[2];
+  for (std::size_t mac = 0; mac < 2; ++mac) {
     if (const KivLogMetadata* image = processor_.macMetadata[mac]) {
-      std::string values;
-      KivJsonObject(values)
-          .number("data_offset", image->dataOffset())
-          .number("base_address", image->baseAddress())
-          .number("version_address", image->versionAddress())
-          .text("version", image->elfVersion().text())
-          .end();
-      imageObject.json(macNames[mac], values);
+      images[mac] = publicImage(*image);
     }
   }
-  imageObject.end();
-  report.json("images", images);
+  stream << kivjson::reportHead(setup, images[0] ? &*images[0] : nullptr,
+                                images[1] ? &*images[1] : nullptr);
   // The devices are written one by one as they come: a log may name millions of them.
-  report.json("devices", "[");
-  stream << text;
   bool first = true;
-  std::string entryText;
-  for (const auto& entry : processor_.devices) {
-    const KivDeviceDesc& device = *entry;
-    entryText.clear();
+  for (const auto& device : processor_.devices) {
     if (!first) {
-      entryText += ',';
+      stream << ',';
     }
     first = false;
-    KivJsonObject object(entryText);
-    object.text("id", device.deviceId).boolean("versioned", device.versioned);
-    if (device.versioned) {
-      object.boolean("compatible", device.compatible)
-          .text("umac", device.versions[0].text())
-          .text("lmac", device.versions[1].text());
-    }
-    if (device.firmware != nullptr) {
-      object.text("firmware", device.firmware->path);
-    }
-    object.boolean("strict", device.strict)
-        .number("line_start", device.lineStart)
-        .number("line_end", device.lineEnd)
-        .number("skipped", device.skipped)
-        .number("processed", device.processed)
-        .number("version_mismatch", device.versionMismatch)
-        .number("version_unknown", device.versionUnknown)
-        .number("errors", device.errors)
-        .end();
-    stream << entryText;
+    stream << kivjson::reportDevice(publicDevice(*device));
   }
-  stream << "]}}\n";
+  stream << kivjson::kReportTail;
   writeWarnings(stream, false, warning);
 }

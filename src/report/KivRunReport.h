@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "kivlog/Events.h"
+
+class KivDeviceDesc;
 class KivFirmwareLibrary;
 class KivLogProcessor;
 
@@ -42,8 +45,10 @@ class KivRunReport {
   // {"report":{"using":..,"images":..,"devices":[..]}} line; then the warning lines, to `warning`
   // only.
   void writeJson(std::ostream& stream, const Warning& warning) const;
-  // The "using" object of the JSON report.
-  std::string usingObject() const;
+  // The report as the decoder library gives it. Its setup asks the library for its size.
+  kivlog::Report toPublic() const;
+  kivlog::Report::Setup publicSetup() const;
+  static kivlog::Report::Device publicDevice(const KivDeviceDesc& device);
 
  private:
   void writeUsingBlock(std::ostream& stream) const;

@@ -15,35 +15,8 @@ namespace {
 
 using namespace kivsample;
 
-// Builds put their UMAC block elsewhere than the primary image does, so that the traces tell
-// which image decoded a record.
-constexpr uint32_t kBuildUmacBlock = 0x200;
-constexpr uint32_t kBuildFormat = 0x20000600;
-constexpr uint32_t kBuildFile = 0x20000640;
-
-KivTestVersion release(KivTestVersion version, const std::string& name) {
-  version.field2 = name;
-  return version;
-}
-
-// A build of release `name`: both versions carry the name, and the statements at the standard
-// addresses say which release printed them.
 KivImageBuilder build(const std::string& name) {
-  KivImageBuilder image;
-  const auto umac = image.mac(kUmacSignature, kBuildUmacBlock, kUmacBase, kUmacVersionAddress);
-  umac.version(release(umacVersion(), name));
-  umac.descriptor(kUmacValue.address,
-                  {.format = kBuildFormat, .line = 10, .file = kBuildFile, .level = 3});
-  umac.string(kBuildFormat, "release " + name + " value %u\n");
-  umac.string(kBuildFile, "fw/" + name + ".c");
-  const auto lmac = image.mac(kLmacSignature, kLmacBlockOffset, kLmacBase, kLmacVersionAddress);
-  lmac.version(release(lmacVersion(), name));
-  lmac.logStatement(kLmacDone.address, "release " + name + " done\n", "lmac/" + name + ".c", 20, 0);
-  return image;
-}
-
-std::string announce(const std::string& id, const std::string& name) {
-  return descriptorLine(id, release(umacVersion(), name), release(lmacVersion(), name));
+  return releaseBuild(name);
 }
 
 std::string versionLines(const std::string& name) {

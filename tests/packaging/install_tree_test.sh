@@ -30,6 +30,15 @@ DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null || {
 
 expected='/usr/bin/kivlog 755
 /usr/bin/kivlog-uart 755
+/usr/include/kivlog/Decoder.h 644
+/usr/include/kivlog/Events.h 644
+/usr/include/kivlog/Export.h 644
+/usr/lib/cmake/kivlog/kivlog-config-version.cmake 644
+/usr/lib/cmake/kivlog/kivlog-config.cmake 644
+/usr/lib/cmake/kivlog/kivlog-targets-CONFIG.cmake 644
+/usr/lib/cmake/kivlog/kivlog-targets.cmake 644
+/usr/lib/libkivlog.so.4.3.0 644
+/usr/lib/pkgconfig/kivlog.pc 644
 /usr/share/bash-completion/completions/kivlog 644
 /usr/share/cmake/kivlog-firmware/kivlog-firmware-config.cmake 644
 /usr/share/doc/kivlog/changelog.gz 644
@@ -47,10 +56,15 @@ expected='/usr/bin/kivlog 755
 /usr/share/kivlog/firmware/wire/kivlog_wire.h 644
 /usr/share/lintian/overrides/kivlog 644
 /usr/share/man/man1/kivlog.1.gz 644'
-installed=$(cd "$root" && find . -type f -printf '/%P %m\n' | LC_ALL=C sort)
+# The targets file of the build's configuration is named after it.
+installed=$(cd "$root" && find . -type f -printf '/%P %m\n' |
+  sed 's/kivlog-targets-[a-z]*\.cmake/kivlog-targets-CONFIG.cmake/' | LC_ALL=C sort)
 check "installed files:
 $installed" test "$installed" = "$expected"
 
+check "the library's names link to it" \
+  test "$(readlink "$root/usr/lib/libkivlog.so.4")/$(readlink "$root/usr/lib/libkivlog.so")" = \
+    "libkivlog.so.4.3.0/libkivlog.so.4"
 check "the installed binary prints its usage" \
   sh -c '"$1" -h | grep -q "^Usage: kivlog "' sh "$root/usr/bin/kivlog"
 check "the installed manual page is the source's" \

@@ -125,4 +125,31 @@ std::string rawLog(std::initializer_list<std::string_view> lines) {
   return out;
 }
 
+KivTestVersion releaseVersion(KivTestVersion version, const std::string& name) {
+  version.field2 = name;
+  return version;
+}
+
+KivImageBuilder releaseBuild(const std::string& name) {
+  constexpr uint32_t kBuildUmacBlock = 0x200;
+  constexpr uint32_t kBuildFormat = 0x20000600;
+  constexpr uint32_t kBuildFile = 0x20000640;
+  KivImageBuilder image;
+  const auto umac = image.mac(kUmacSignature, kBuildUmacBlock, kUmacBase, kUmacVersionAddress);
+  umac.version(releaseVersion(umacVersion(), name));
+  umac.descriptor(kUmacValue.address,
+                  {.format = kBuildFormat, .line = 10, .file = kBuildFile, .level = 3});
+  umac.string(kBuildFormat, "release " + name + " value %u\n");
+  umac.string(kBuildFile, "fw/" + name + ".c");
+  const auto lmac = image.mac(kLmacSignature, kLmacBlockOffset, kLmacBase, kLmacVersionAddress);
+  lmac.version(releaseVersion(lmacVersion(), name));
+  lmac.logStatement(kLmacDone.address, "release " + name + " done\n", "lmac/" + name + ".c", 20, 0);
+  return image;
+}
+
+std::string announce(const std::string& id, const std::string& name) {
+  return descriptorLine(id, releaseVersion(umacVersion(), name),
+                        releaseVersion(lmacVersion(), name));
+}
+
 }  // namespace kivsample

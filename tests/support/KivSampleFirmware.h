@@ -114,4 +114,14 @@ std::string dataLine(std::optional<std::string_view> id, std::uint32_t timestamp
 // The lines joined into a raw log, each followed by "\n".
 std::string rawLog(std::initializer_list<std::string_view> lines);
 
+// A firmware build of release `name`, for a firmware library: both versions carry the name in
+// their second field (releaseVersion), its UMAC block lies at 0x200 rather than where the standard
+// image has it, and the statements at kUmacValue's and kLmacDone's addresses say which release
+// printed them: "release <name> value %u\n" from "fw/<name>.c" line 10, level 3, and
+// "release <name> done\n" from "lmac/<name>.c" line 20, level 0.
+KivImageBuilder releaseBuild(const std::string& name);
+KivTestVersion releaseVersion(KivTestVersion version, const std::string& name);
+// The descriptor line of a device that runs release `name`.
+std::string announce(const std::string& id, const std::string& name);
+
 }  // namespace kivsample

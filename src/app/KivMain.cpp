@@ -1,0 +1,196 @@
+#include "app/KivMain.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "app/KivCommandLine.h"
+#include "app/KivUsage.h"
+#include "metadata/KivFirmwareLibrary.h"
+#include "metadata/KivLogMetadata.h"
+#include "output/KivJsonLinesWriter.h"
+#include "output/KivTextWriter.h"
+#include "processor/KivLogProcessor.h"
+#include "support/KivDebugLog.h"
+#include "support/KivInterrupt.h"
+#include "support/KivOutput.h"
+#include "support/KivProgress.h"
+#include "support/KivStderr.h"
+
+namespace {
+
+// The program name, for messages written while outputs are being flushed.
+std::string programName;
+// The progress line, erased before anything else goes to standard error.
+KivProgress* shownProgress = nullptr;
+
+// Standard output, while it carries the decoded log.
+const KivOutput* decodedLogOutput = nullptr;
+
+// A write that failed is said once per output; the run goes on and ends with status 1. A reader
+// of the decoded log that has gone ends the run as the end of the input would: nobody reads what
+// would follow.
+void reportFailedWrite(const KivOutput& output) {
+  writeToStderr(programName + ": cannot write " + output.name() + ": " +
+                std::strerror(output.error()) + '\n');
+  if (&output == decodedLogOutput && output.error() == EPIPE) {
+    KivInterrupt::request(0);
+  }
+}
+
+// The identity of the regular file at `path`. Looked up by name: opening a FIFO here would wake
+// and then leave a writer waiting for its reader.
+bool regularFileIdentity(const std::string& path, KivOutput::Identity& identity) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  identity = {info.st_dev, info.st_ino};
+  return true;
+}
+
+// A descriptor 0, 1 or 2 that the caller left closed would be taken by the first file opened,
+// and an image would be read as the raw log, or the main log written to as standard output.
+void openMissingStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      const int opened = ::open("/dev/null", O_RDWR);
+      if (opened >= 0 && opened != fd) {
+        ::dup2(opened, fd);
+        ::close(opened);
+      }
+    }
+  }
+}
+
+int run(int argc, char** argv) {
+  KivFrontEnd frontEnd;
+  if (const std::optional<int> status = readFrontEnd(argc, argv, std::cout, std::cerr, frontEnd)) {
+    return *status;
+  }
+  const KivOptions& options = frontEnd.commandLine.options;
+
+  // Everything the run writes goes through one writer, in the form the options ask for; the
+  // report's warning lines go to standard error.
+  auto warning = [](std::string_view line) { writeToStderr(std::string(line) + '\n'); };
+  std::unique_ptr<KivLogWriter> writer;
+  if (options.json) {
+    writer = std::make_unique<KivJsonLinesWriter>(std::cout, warning);
+  } else {
+    writer = std::make_unique<KivTextWriter>(std::cout, warning);
+  }
+  const KivDiagnosticScope diagnostics(options.debugLevel, writer.get());
+  KivLogMetadata umac;
+  KivLogMetadata lmac;
+  KivLogProcessor processor;
+  processor.sink = writer.get();
+
+  // An input that is also an output would be truncated, or read while it grows without end.
+  KivOutput::Identity input;
+  const bool inputIsFile = options.inputFile ? regularFileIdentity(*options.inputFile, input)
+                                             : KivOutput::regularFileIdentity(STDIN_FILENO, input);
+  const std::string inputName = options.inputFile.value_or("standard input");
+  KivOutput::Identity output;
+  if (inputIsFile && KivOutput::regularFileIdentity(STDOUT_FILENO, output) && output == input) {
+    writeToStderr(programName + ": input file " + inputName + " is also an output\n");
+    return 1;
+  }
+  if (inputIsFile) {
+    processor.inputIdentity = input;
+  }
+
+  debugLog(kLogDebug, "Debug level is set %d", options.debugLevel);
+  processor.strict = options.strict;
+
+  // Nothing can be decoded without both images; scripts see that in the exit status.
+  if (!umac.load(frontEnd.umacPath, options.umacSignature) ||
+      !lmac.load(frontEnd.lmacPath, options.lmacSignature)) {
+    return 1;
+  }
+  processor.setUmacMetadata(&umac);
+  processor.setLmacMetadata(&lmac);
+  std::optional<KivFirmwareLibrary> library;
+  if (options.libraryFolder) {
+    library.emplace(*options.libraryFolder, options.libraryUmacSignature,
+                    options.libraryLmacSignature);
+    processor.library = &*library;
+  }
+
+  KivProgress progress(frontEnd.program);
+  processor.progress = &progress;
+  shownProgress = &progress;
+  if (options.outputFolder && !processor.openOutputFolder(*options.outputFolder)) {
+    if (const auto refusal = processor.outputRefusal()) {
+      writeToStderr(programName + (*refusal == KivOutput::Refusal::kIsInput
+                                       ? ": input file " + inputName + " is also an output\n"
+                                       : ": output folder " + *options.outputFolder +
+                                             " is in use by another run\n"));
+      return 1;
+    }
+    debugLog(kLogInfo, "Directory %s is not available. Output is sent to stdout by default",
+             options.outputFolder->c_str());
+  }
+  if (processor.mainIsStdout) {
+    decodedLogOutput = dynamic_cast<const KivOutput*>(std::cout.rdbuf());
+  } else {
+    writer->setMainOutput(*processor.mainLog());
+  }
+  bool processed =
+      options.inputFile ? processor.processFile(*options.inputFile) : processor.processStdin();
+  shownProgress = nullptr;
+  if (const int error = processor.readError()) {
+    writeToStderr(programName + ": cannot read " + inputName + ": " + std::strerror(error) + '\n');
+    processed = false;
+  }
+  KivRunSetup setup;
+  setup.legacy = options.legacyMode;
+  setup.combinedPath = options.combinedPath;
+  setup.umacPath = options.umacPath;
+  setup.lmacPath = options.lmacPath;
+  setup.library = library ? &*library : nullptr;
+  setup.input = options.inputFile.value_or("stdin");
+  setup.output = options.outputFolder.value_or("stdout");
+  processor.report(setup, options.report);
+  return processed ? 0 : 1;
+}
+
+}  // namespace
+
+int kivlogMain(int argc, char** argv) {
+  openMissingStandardStreams();
+  // A file-size limit makes the failing write fail with EFBIG, reported like any other.
+  std::signal(SIGXFSZ, SIG_IGN);
+  KivInterrupt::install();
+  std::ios::sync_with_stdio(false);
+  programName = programNameFrom(argc > 0 ? argv[0] : "kivlog");
+  // Standard output goes through the tool's own buffer: the decoded log, the diagnostics and the
+  // report share it, in the order they are written.
+  KivOutput standardOutput(STDOUT_FILENO, "standard output");
+  std::streambuf* const original = std::cout.rdbuf(&standardOutput);
+  KivOutput::setFailureHook(reportFailedWrite);
+  setStderrPrelude([] {
+    std::cout.flush();
+    if (shownProgress != nullptr) {
+      shownProgress->erase();
+    }
+  });
+  int status = run(argc, argv);
+  std::cout.flush();
+  if (KivOutput::failureCount() > 0) {
+    status = 1;
+  }
+  if (KivInterrupt::signal() != 0) {
+    status = 128 + KivInterrupt::signal();
+  }
+  setStderrPrelude(nullptr);
+  KivOutput::setFailureHook(nullptr);
+  std::cout.rdbuf(original);
+  return status;
+}
