@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "support/KivDebugLog.h"
@@ -54,6 +56,21 @@ std::size_t KivFirmwareLibrary::size() {
   return builds_.size();
 }
 
+const std::vector<KivFirmwareLibrary::Diagnostic>& KivFirmwareLibrary::indexDiagnostics() {
+  index();
+  return diagnostics_;
+}
+
+void KivFirmwareLibrary::note(int level, const char* format, ...) {
+  // Formatted as a diagnostic line is, so that writing it later gives the same text.
+  char message[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  diagnostics_.push_back({level, message});
+}
+
 const KivFirmwareLibrary::Build* KivFirmwareLibrary::find(const FwElfVersion& umac,
                                                           const FwElfVersion& lmac) {
   index();
@@ -62,10 +79,13 @@ const KivFirmwareLibrary::Build* KivFirmwareLibrary::find(const FwElfVersion& um
 }
 
 void KivFirmwareLibrary::index() {
-  if (indexed_) {
+  if (indexed_.load(std::memory_order_acquire)) {
     return;
   }
-  indexed_ = true;
+  const std::lock_guard<std::mutex> lock(indexing_);
+  if (indexed_.load(std::memory_order_relaxed)) {
+    return;
+  }
   std::vector<std::string> names;
   if (DIR* dir = ::opendir(folder_.c_str())) {
     while (const dirent* entry = ::readdir(dir)) {
@@ -73,8 +93,7 @@ void KivFirmwareLibrary::index() {
     }
     ::closedir(dir);
   } else {
-    debugLog(kLogWarning, "Cannot read firmware folder %s: %s", folder_.c_str(),
-             std::strerror(errno));
+    note(kLogWarning, "Cannot read firmware folder %s: %s", folder_.c_str(), std::strerror(errno));
   }
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
@@ -85,15 +104,16 @@ void KivFirmwareLibrary::index() {
       add(path);
     }
   }
-  debugLog(kLogDebug, "Firmware folder %s holds %zu builds", folder_.c_str(), builds_.size());
+  note(kLogDebug, "Firmware folder %s holds %zu builds", folder_.c_str(), builds_.size());
+  indexed_.store(true, std::memory_order_release);
 }
 
 void KivFirmwareLibrary::add(const std::string& path) {
   bool notRegular = false;
   const FileCloser file{KivLogMetadata::openImage(path, notRegular)};
   if (file.fd < 0) {
-    debugLog(kLogWarning, "Skipping firmware build %s: %s", path.c_str(),
-             notRegular ? "not a regular file" : std::strerror(errno));
+    note(kLogWarning, "Skipping firmware build %s: %s", path.c_str(),
+         notRegular ? "not a regular file" : std::strerror(errno));
     return;
   }
   const std::vector<uint64_t> found = KivLogMetadata::findPatterns(file.fd, patterns_);
@@ -103,57 +123,25 @@ void KivFirmwareLibrary::add(const std::string& path) {
   for (std::size_t mac = 0; mac < 2; ++mac) {
     const char* macName = mac == 0 ? "UMAC" : "LMAC";
     if (found[mac] == KivLogMetadata::kNoPattern) {
-      debugLog(kLogWarning, "Skipping firmware build %s: no %s signature", path.c_str(), macName);
+      note(kLogWarning, "Skipping firmware build %s: no %s signature", path.c_str(), macName);
       return;
     }
     if (!KivLogMetadata::reachable(found[mac])) {
-      debugLog(kLogWarning, "Skipping firmware build %s: its %s signature block lies beyond 4 GiB",
-               path.c_str(), macName);
+      note(kLogWarning, "Skipping firmware build %s: its %s signature block lies beyond 4 GiB",
+           path.c_str(), macName);
       return;
     }
     if (!KivLogMetadata::readLocation(file.fd, found[mac], *locations[mac])) {
-      debugLog(kLogWarning, "Skipping firmware build %s: no %s version record", path.c_str(),
-               macName);
+      note(kLogWarning, "Skipping firmware build %s: no %s version record", path.c_str(), macName);
       return;
     }
   }
   const auto [entry, added] =
       byVersions_.emplace(versionKey(build->umac.elfVersion, build->lmac.elfVersion), build.get());
   if (!added) {
-    debugLog(kLogWarning, "Skipping firmware build %s: its versions are those of %s", path.c_str(),
-             entry->second->path.c_str());
+    note(kLogWarning, "Skipping firmware build %s: its versions are those of %s", path.c_str(),
+         entry->second->path.c_str());
     return;
   }
   builds_.push_back(std::move(build));
-}
-
-KivLogMetadata* const* KivFirmwareLibrary::images(const Build& build) {
-  ++uses_;
-  for (OpenBuild& open : open_) {
-    if (open.build == &build) {
-      open.lastUse = uses_;
-      return open.images.data();
-    }
-  }
-  OpenBuild opened;
-  opened.build = &build;
-  opened.umac = std::make_unique<KivLogMetadata>(kStatementBudget);
-  opened.lmac = std::make_unique<KivLogMetadata>(kStatementBudget);
-  if (!opened.umac->open(build.path, build.umac) || !opened.lmac->open(build.path, build.lmac)) {
-    debugLog(kLogWarning, "Firmware build %s cannot be opened again", build.path.c_str());
-    return nullptr;
-  }
-  opened.images = {opened.umac.get(), opened.lmac.get()};
-  opened.lastUse = uses_;
-  if (open_.size() < kMaxOpenBuilds) {
-    open_.reserve(kMaxOpenBuilds);
-    open_.push_back(std::move(opened));
-    return open_.back().images.data();
-  }
-  // The build used longest ago makes room, and is opened again when it is needed again.
-  OpenBuild& oldest = *std::min_element(
-      open_.begin(), open_.end(),
-      [](const OpenBuild& a, const OpenBuild& b) { return a.lastUse < b.lastUse; });
-  oldest = std::move(opened);
-  return oldest.images.data();
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,14 +18,14 @@
 //
 // The folder is indexed once, on the first question: every regular file directly in it, in
 // byte-wise order of names, is searched for both signatures in one pass and its two version
-// records are read; nothing else of it is read and it is closed again. A build's images are opened
-// when a device needs them, and at most kMaxOpenBuilds builds are open at a time.
+// records are read; nothing else of it is read and it is closed again. What the indexing has to
+// say (builds skipped, and why) is kept as diagnostics for whoever first needs the index to write
+// where its output stands. A build's images are opened by the decoder that needs them
+// (KivOpenBuilds).
+//
+// The index may be asked from several threads.
 class KivFirmwareLibrary {
  public:
-  static constexpr std::size_t kMaxOpenBuilds = 8;
-  // What each open image keeps of the statements it has decoded.
-  static constexpr std::size_t kStatementBudget = 512 * 1024;
-
   struct Build {
     std::string path;
     KivLogMetadata::Location umac;
@@ -38,35 +40,34 @@ class KivFirmwareLibrary {
   // Whether the folder can be read; `reason` says why not.
   static bool readable(const std::string& folder, std::string& reason);
 
-  // The build whose images carry these versions, UMAC and LMAC; null when none does.
+  // A diagnostic of the indexing: its level and its text.
+  struct Diagnostic {
+    int level;
+    std::string text;
+  };
+
+  // The build whose images carry these versions, UMAC and LMAC; null when none does. The folder
+  // is indexed first if it has not been.
   const Build* find(const FwElfVersion& umac, const FwElfVersion& lmac);
-  // The build's images, UMAC then LMAC, opened if they are not; null (after a WRN line) when
-  // they cannot be opened again. The array is valid until the next call.
-  KivLogMetadata* const* images(const Build& build);
 
   const std::string& folder() const { return folder_; }
   // The number of builds, the folder indexed first if it has not been.
   std::size_t size();
+  // What the indexing had to say, in order; the folder is indexed first if it has not been.
+  const std::vector<Diagnostic>& indexDiagnostics();
 
  private:
-  struct OpenBuild {
-    const Build* build = nullptr;
-    std::unique_ptr<KivLogMetadata> umac;
-    std::unique_ptr<KivLogMetadata> lmac;
-    std::array<KivLogMetadata*, 2> images{};
-    uint64_t lastUse = 0;
-  };
-
   void index();
-  // Adds the file at `path` to the library, or says with a WRN line why it cannot be added.
+  // Adds the file at `path` to the library, or notes with a WRN line why it cannot be added.
   void add(const std::string& path);
+  void note(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
   std::string folder_;
   std::vector<std::string> patterns_;
-  bool indexed_ = false;
+  std::mutex indexing_;
+  std::atomic<bool> indexed_ = false;
   std::vector<std::unique_ptr<Build>> builds_;
   // Both version records, 222 bytes, to the build that carries them.
   std::map<std::string, const Build*> byVersions_;
-  std::vector<OpenBuild> open_;
-  uint64_t uses_ = 0;
+  std::vector<Diagnostic> diagnostics_;
 };

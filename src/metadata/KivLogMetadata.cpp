@@ -155,8 +155,17 @@ bool KivLogMetadata::open(const std::string& path, const Location& location) {
 KivLogMetadata::KivLogMetadata(std::size_t statementBudget)
     : pages_(std::make_unique<std::array<Page, kPageCount>>()), statements_(statementBudget) {}
 
+void KivLogMetadata::shareFileOf(const KivLogMetadata& other) {
+  file_ = other.file_;
+  ownsFile_ = false;
+  baseAddress_ = other.baseAddress_;
+  versionAddress_ = other.versionAddress_;
+  dataOffset_ = other.dataOffset_;
+  elfVersion_ = other.elfVersion_;
+}
+
 KivLogMetadata::~KivLogMetadata() {
-  if (file_ >= 0) {
+  if (file_ >= 0 && ownsFile_) {
     ::close(file_);
   }
 }

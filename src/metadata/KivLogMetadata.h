@@ -63,6 +63,9 @@ class KivLogMetadata {
   bool open(const std::string& path, const Location& location);
   bool findSignature(const std::string& signature);
   bool readVersion();
+  // Reads the same image file as `other`, which must outlive it, with caches of its own: each
+  // decoding thread has its own, and reads stand on their own (pread), so they share the file.
+  void shareFileOf(const KivLogMetadata& other);
 
   // Each read stands on its own: a failed or short read never affects later ones.
   // Reads n bytes at `offset`; false when the file ends first (the bytes read are in dest).
@@ -107,6 +110,7 @@ class KivLogMetadata {
   uint64_t findZero(uint64_t from);
 
   int file_ = -1;
+  bool ownsFile_ = true;
   uint32_t baseAddress_ = 0;
   uint32_t versionAddress_ = 0;
   uint32_t dataOffset_ = 0;

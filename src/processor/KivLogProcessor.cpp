@@ -323,16 +323,14 @@ KivDeviceDesc* KivLogProcessor::processVersionLine(std::string_view line) {
     debugLog(kLogError, "Failed create device from log line %s", text.c_str());
     return nullptr;
   }
-  KivDeviceDesc* device = nullptr;
-  const auto entry = devices.find(deviceId);
-  if (entry == devices.end()) {
+  KivDeviceDesc* device = tableDevice(deviceId);
+  if (device == nullptr) {
     debugLog(kLogDebug, "Inserting entirely new device %s", deviceId.c_str());
     device = parsed.get();
     devices.insert(std::move(parsed));
     openPersonalLog(*device);
   } else {
     debugLog(kLogDebug, "%s already exists. Update existing", deviceId.c_str());
-    device = entry->get();
     device->updateVersion(*parsed);
   }
   device->checkFirmware(macMetadata.data(), macMetadata.size());
@@ -345,8 +343,8 @@ void KivLogProcessor::bindFirmware(KivDeviceDesc& device) {
   if (library == nullptr || device.compatible) {
     return;
   }
-  const KivFirmwareLibrary::Build* build = library->find(device.versions[0], device.versions[1]);
-  if (build == nullptr || library->images(*build) == nullptr) {
+  const KivFirmwareLibrary::Build* build = findBuild(device.versions[0], device.versions[1]);
+  if (build == nullptr || openBuilds_.images(*build) == nullptr) {
     return;
   }
   device.firmware = build;
@@ -354,9 +352,30 @@ void KivLogProcessor::bindFirmware(KivDeviceDesc& device) {
   debugLog(kLogInfo, "Device %s uses firmware %s", device.deviceId.c_str(), build->path.c_str());
 }
 
+const KivFirmwareLibrary::Build* KivLogProcessor::findBuild(const FwElfVersion& umac,
+                                                            const FwElfVersion& lmac) {
+  const KivFirmwareLibrary::Build* build = library->find(umac, lmac);
+  announceLibrary();
+  return build;
+}
+
+std::size_t KivLogProcessor::libraryBuilds() {
+  announceLibrary();
+  return library->size();
+}
+
+void KivLogProcessor::announceLibrary() {
+  if (!libraryAnnounced) {
+    libraryAnnounced = true;
+    for (const KivFirmwareLibrary::Diagnostic& diagnostic : library->indexDiagnostics()) {
+      debugLog(diagnostic.level, "%s", diagnostic.text.c_str());
+    }
+  }
+}
+
 KivLogMetadata* const* KivLogProcessor::imagesFor(KivDeviceDesc& device) {
   if (device.firmware != nullptr) {
-    if (KivLogMetadata* const* images = library->images(*device.firmware)) {
+    if (KivLogMetadata* const* images = openBuilds_.images(*device.firmware)) {
       return images;
     }
     // The build could be opened when the device was bound and cannot be now: the device is
@@ -407,12 +426,30 @@ KivDeviceDesc* KivLogProcessor::findDevice(std::string_view deviceId) {
   if (recent != nullptr && sameText(recent->deviceId, deviceId)) {
     return recent;
   }
-  const auto entry = devices.find(deviceId);
-  if (entry == devices.end()) {
-    return nullptr;
+  KivDeviceDesc* found = tableDevice(deviceId);
+  if (found != nullptr) {
+    recentDevices_[slot] = found;
   }
-  recentDevices_[slot] = entry->get();
-  return recentDevices_[slot];
+  return found;
+}
+
+KivDeviceDesc* KivLogProcessor::tableDevice(std::string_view deviceId) {
+  const auto entry = devices.find(deviceId);
+  if (entry != devices.end()) {
+    return entry->get();
+  }
+  if (upstream != nullptr) {
+    if (std::unique_ptr<KivDeviceDesc> adopted = upstream->adopt(deviceId)) {
+      return devices.insert(std::move(adopted)).first->get();
+    }
+  }
+  return nullptr;
+}
+
+void KivLogProcessor::clearDevices() {
+  loggingDevices_.clear();
+  recentDevices_.fill(nullptr);
+  devices.clear();
 }
 
 KivDeviceDesc* KivLogProcessor::createUnversionedDevice(std::string_view deviceId) {
@@ -433,6 +470,10 @@ KivDeviceDesc* KivLogProcessor::createUnversionedDevice(std::string_view deviceI
 }
 
 void KivLogProcessor::openPersonalLog(KivDeviceDesc& device) {
+  if (upstream != nullptr) {
+    upstream->opensPersonalLog(device);
+    return;
+  }
   if (mainIsStdout) {
     return;
   }

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "metadata/KivOpenBuilds.h"
 #include "output/KivEventSink.h"
 #include "records/KivDecodedRecord.h"
 #include "records/KivDeviceDesc.h"
@@ -80,6 +81,33 @@ class KivLogProcessor {
   // The device with this id, added unversioned when the table has none.
   KivDeviceDesc* createUnversionedDevice(std::string_view deviceId);
 
+  // The library build that carries these versions; null when there is none. The first question
+  // writes the diagnostics of the library's indexing, unless libraryAnnounced says that they
+  // have been written.
+  const KivFirmwareLibrary::Build* findBuild(const FwElfVersion& umac, const FwElfVersion& lmac);
+  // The library's number of builds, its indexing's diagnostics written as findBuild() does.
+  std::size_t libraryBuilds();
+  bool libraryAnnounced = false;
+
+  // A processor that decodes one piece of a larger log gets the devices that the pieces before it
+  // left from its upstream, and tells it of the personal logs its new devices would open.
+  class Upstream {
+   public:
+    virtual ~Upstream() = default;
+    // The device `id` as the pieces before left it, as a new object; null when they named none.
+    virtual std::unique_ptr<KivDeviceDesc> adopt(std::string_view id) = 0;
+    // `device` is new, and would open its personal log now.
+    virtual void opensPersonalLog(KivDeviceDesc& device) = 0;
+  };
+  Upstream* upstream = nullptr;
+  // Forgets every device, without a word: a piece's processor starts each piece afresh.
+  void clearDevices();
+  // The builds this processor has open, at most `maxOpen` of them.
+  void limitOpenBuilds(std::size_t maxOpen) { openBuilds_ = KivOpenBuilds(maxOpen); }
+  // Processes one input line, numbered lineNumber; `cut` tells that it is a piece of a longer
+  // line. Moves lineNumber on.
+  void processLine(std::string_view text, bool cut);
+
   // Hands `line` on as a host line, a line of no device.
   void writeHostLine(std::string_view line);
 
@@ -127,17 +155,19 @@ class KivLogProcessor {
   KivProgress* progress = nullptr;
 
  private:
-  // One input line, numbered lineNumber; `cut` tells that it is a piece of a longer line.
-  void processLine(std::string_view text, bool cut);
   // `line` points into the reader's buffer and is valid until the next read.
   void dispatchLine(std::string_view line);
   // processDataLine once the marker has been found at `marker`.
   KivLogData* readDataLine(std::string_view line, std::size_t marker, std::string_view& prefix,
                            KivDeviceDesc*& device);
   KivDeviceDesc* findDevice(std::string_view deviceId);
+  // The device `id` of the table, or adopted from upstream; null when neither has it.
+  KivDeviceDesc* tableDevice(std::string_view deviceId);
   // After a descriptor line: binds the device to the library build that carries its versions
   // when the primary images do not, or back to the primary images.
   void bindFirmware(KivDeviceDesc& device);
+  // Writes the library's indexing diagnostics, unless they have been.
+  void announceLibrary();
   // The images that decode the device's records.
   KivLogMetadata* const* imagesFor(KivDeviceDesc& device);
   // Opens the device's personal log when output goes to a folder.
@@ -147,6 +177,7 @@ class KivLogProcessor {
   int readError_ = 0;
   std::optional<KivOutput::Refusal> outputRefusal_;
   std::unique_ptr<KivEventSink> defaultSink_;
+  KivOpenBuilds openBuilds_;
   std::unique_ptr<KivOutput> mainLog_;
   KivDecodedRecord::ScratchPtr scratch_ = KivDecodedRecord::makeScratch();
   // The devices that have a personal log, in key order: host lines and flushes go only to them, so

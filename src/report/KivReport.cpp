@@ -49,7 +49,7 @@ void KivRunReport::writeUsingBlock(std::ostream& stream) const {
     stream << "  KIV_LOG ELF " << setup_.combinedPath << '\n';
   }
   if (setup_.library != nullptr) {
-    const std::size_t builds = setup_.library->size();
+    const std::size_t builds = processor_.libraryBuilds();
     stream << "  Library  " << setup_.library->folder() << " (" << builds << " builds)\n";
   }
   stream << "  Input    " << setup_.input << '\n' << "  Output   " << setup_.output << '\n';
@@ -118,7 +118,7 @@ kivlog::Report::Setup KivRunReport::publicSetup() const {
     setup.kivLogElf = setup_.combinedPath;
   }
   if (setup_.library != nullptr) {
-    setup.libraryBuilds = setup_.library->size();
+    setup.libraryBuilds = processor_.libraryBuilds();
     setup.libraryFolder = setup_.library->folder();
   }
   setup.input = setup_.input;

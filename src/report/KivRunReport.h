@@ -31,7 +31,7 @@ class KivRunReport {
  public:
   using Warning = std::function<void(std::string_view line)>;
 
-  KivRunReport(const KivRunSetup& setup, const KivLogProcessor& processor, bool full)
+  KivRunReport(const KivRunSetup& setup, KivLogProcessor& processor, bool full)
       : setup_(setup), processor_(processor), full_(full) {}
 
   const KivRunSetup& setup() const { return setup_; }
@@ -55,6 +55,7 @@ class KivRunReport {
   void writeWarnings(std::ostream& stream, bool intoStream, const Warning& warning) const;
 
   const KivRunSetup& setup_;
-  const KivLogProcessor& processor_;
+  // Not const: asking for the library's number of builds may index it.
+  KivLogProcessor& processor_;
   bool full_;
 };
