@@ -31,12 +31,13 @@ struct OptionInfo {
 };
 
 constexpr OptionInfo kOptions[] = {
-    {"-r", false},       {"-s", false},       {"-i", true}, {"-l", true},
-    {"-u", true},        {"-o", true},        {"-v", true}, {"-f", true},
-    {"-sig_umac", true}, {"-sig_lmac", true}, {"-F", true}, {"-j", false},
+    {"-r", false}, {"-s", false}, {"-i", true}, {"-l", true},        {"-u", true},
+    {"-o", true},  {"-v", true},  {"-f", true}, {"-sig_umac", true}, {"-sig_lmac", true},
+    {"-F", true},  {"-j", false}, {"-P", true},
 };
 constexpr std::size_t kLibrary = 10;
 constexpr std::size_t kJson = 11;
+constexpr std::size_t kWorkers = 12;
 
 const OptionInfo* optionNamed(std::string_view arg) {
   for (const OptionInfo& option : kOptions) {
@@ -63,6 +64,7 @@ struct Expected {
   std::string umacSignature = "FAST_LOG_UMAC__";
   std::string lmacSignature = "FAST_LOG_LMAC__";
   int debugLevel = 0;
+  int workers = 0;
 };
 
 Expected expectedFor(const std::vector<std::string>& args) {
@@ -116,10 +118,15 @@ Expected expectedFor(const std::vector<std::string>& args) {
     e.umacSignature = e.value[8].value_or(e.umacSignature);
     e.lmacSignature = e.value[9].value_or(e.lmacSignature);
   }
+  auto number = [](const std::string& text) {
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
+  };
   if (e.value[6]) {
-    errno = 0;
-    const long level = std::strtol(e.value[6]->c_str(), nullptr, 10);
-    e.debugLevel = level > INT_MAX ? INT_MAX : level < INT_MIN ? INT_MIN : static_cast<int>(level);
+    e.debugLevel = number(*e.value[6]);
+  }
+  if (e.value[kWorkers]) {
+    e.workers = std::max(0, number(*e.value[kWorkers]));
   }
   return e;
 }
@@ -171,6 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(c.outcome == e.outcome, "outcome");
   check(c.options.debugLevel == e.debugLevel, "debug level");
   check(c.options.json == e.json, "JSON Lines");
+  check(c.options.workers == e.workers, "workers");
   if (e.folderError) {
     check(status == 1, "unreadable firmware folder status");
     check(err.str() == program + ": cannot read firmware folder " + *e.value[kLibrary] + ": " +

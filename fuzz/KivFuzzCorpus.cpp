@@ -230,6 +230,12 @@ void processorSeeds(Corpus& corpus) {
   const std::string header{static_cast<char>(0), static_cast<char>(body.size() / 16)};
   corpus.seed("decodes", header + body + log);
   corpus.seed("strict_traced", std::string{static_cast<char>(7), header[1]} + body + log);
+  // Traced JSON Lines with a library, decoded a second time by three threads: the device's
+  // versions change between its records.
+  const std::string changing =
+      log + rawLog({descriptorLine("wlan0"), dataLine("wlan0", 1004, 0, value, 8, 1)}) + log;
+  corpus.seed("parallel",
+              std::string{static_cast<char>(3 | 8 | 16 | 32 | 64), header[1]} + body + changing);
 }
 
 }  // namespace

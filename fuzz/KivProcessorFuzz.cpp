@@ -7,15 +7,18 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
 
+#include "KivFuzzSupport.h"
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
 #include "output/KivJsonLinesWriter.h"
 #include "output/KivTextWriter.h"
 #include "processor/KivLogProcessor.h"
+#include "processor/KivParallelDecoder.h"
 #include "support/KivDebugLog.h"
 
 namespace {
@@ -47,8 +50,6 @@ int memoryFile(const std::string& bytes) {
   return fd;
 }
 
-}  // namespace
-
 // A folder of firmware builds for runs with one: the image itself, and a copy whose UMAC version
 // record starts with another byte, so that a device announcing it is bound to that build.
 std::string libraryFolder(const std::string& image) {
@@ -64,8 +65,65 @@ std::string libraryFolder(const std::string& image) {
   return folder;
 }
 
-// Byte 0: debug level (low two bits), strict flag (bit 2), JSON Lines (bit 3) and a firmware
-// library (bit 4); byte 1: image body length in 16-byte units; then the image body, then the raw
+// Decodes the log in `logFd` against the image at `path` as the flags in `settings` say, with
+// `workers` decoding threads (1: the processor alone), and returns everything written.
+std::string decode(uint8_t settings, const std::string& path, const std::string& image, int logFd,
+                   std::size_t workers) {
+  ::lseek(logFd, 0, SEEK_SET);
+  std::ostringstream sink;
+  std::streambuf* savedOut = std::cout.rdbuf(sink.rdbuf());
+  std::streambuf* savedErr = std::cerr.rdbuf(sink.rdbuf());
+  const bool json = (settings & 8) != 0;
+  const auto warning = [&sink](std::string_view line) { sink << line << '\n'; };
+  const auto makeWriter = [json, warning](std::ostream& console) -> std::unique_ptr<KivLogWriter> {
+    if (json) {
+      return std::make_unique<KivJsonLinesWriter>(console, warning);
+    }
+    return std::make_unique<KivTextWriter>(console, warning);
+  };
+  const std::unique_ptr<KivLogWriter> writer = makeWriter(sink);
+  {
+    const KivDiagnosticScope diagnostics(settings & 3, writer.get());
+    KivLogMetadata umac;
+    KivLogMetadata lmac;
+    std::optional<KivFirmwareLibrary> library;
+    KivLogProcessor processor;
+    processor.sink = writer.get();
+    processor.strict = (settings & 4) != 0;
+    if ((settings & 16) != 0) {
+      processor.library =
+          &library.emplace(libraryFolder(image), "FAST_LOG_UMAC__", "FAST_LOG_LMAC__");
+    }
+    if (umac.load(path, "FAST_LOG_UMAC__") && lmac.load(path, "FAST_LOG_LMAC__")) {
+      processor.setUmacMetadata(&umac);
+      processor.setLmacMetadata(&lmac);
+      if (workers > 1) {
+        KivParallelDecoder::Setup parallel;
+        parallel.run = &processor;
+        parallel.workers = workers;
+        parallel.makeWriter = makeWriter;
+        parallel.debugLevel = settings & 3;
+        parallel.console = sink.rdbuf();
+        parallel.main = sink.rdbuf();
+        KivParallelDecoder(parallel).run(logFd);
+      } else {
+        processor.processStream(logFd);
+      }
+      KivRunSetup setup;
+      setup.library = processor.library;
+      processor.report(setup, true);
+    }
+  }
+  std::cout.rdbuf(savedOut);
+  std::cerr.rdbuf(savedErr);
+  return sink.str();
+}
+
+}  // namespace
+
+// Byte 0: debug level (low two bits), strict flag (bit 2), JSON Lines (bit 3), a firmware
+// library (bit 4), and a second decoding with 2 or 3 threads (bit 5, bit 6) that must write what
+// the first wrote; byte 1: image body length in 16-byte units; then the image body, then the raw
 // log.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) {
@@ -81,38 +139,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int imageFd = memoryFile(image);
   const int logFd = memoryFile(log);
   if (imageFd >= 0 && logFd >= 0) {
-    std::ostringstream sink;
-    std::streambuf* savedOut = std::cout.rdbuf(sink.rdbuf());
-    std::streambuf* savedErr = std::cerr.rdbuf(sink.rdbuf());
-    const bool json = (data[0] & 8) != 0;
-    const auto warning = [&sink](std::string_view line) { sink << line << '\n'; };
-    KivTextWriter textWriter(sink, warning);
-    KivJsonLinesWriter jsonWriter(sink, warning);
-    KivLogWriter& writer = json ? static_cast<KivLogWriter&>(jsonWriter) : textWriter;
-    const KivDiagnosticScope diagnostics(data[0] & 3, &writer);
     const std::string path = "/proc/self/fd/" + std::to_string(imageFd);
-    {
-      KivLogMetadata umac;
-      KivLogMetadata lmac;
-      std::optional<KivFirmwareLibrary> library;
-      KivLogProcessor processor;
-      processor.sink = &writer;
-      processor.strict = (data[0] & 4) != 0;
-      if ((data[0] & 16) != 0) {
-        processor.library =
-            &library.emplace(libraryFolder(image), "FAST_LOG_UMAC__", "FAST_LOG_LMAC__");
-      }
-      if (umac.load(path, "FAST_LOG_UMAC__") && lmac.load(path, "FAST_LOG_LMAC__")) {
-        processor.setUmacMetadata(&umac);
-        processor.setLmacMetadata(&lmac);
-        processor.processStream(logFd);
-        KivRunSetup setup;
-        setup.library = processor.library;
-        processor.report(setup, true);
-      }
+    const std::string alone = decode(data[0], path, image, logFd, 1);
+    if ((data[0] & 32) != 0 &&
+        decode(data[0], path, image, logFd, 2 + ((data[0] >> 6) & 1)) != alone) {
+      kivFuzzFail("decoding with several threads wrote something else than one thread");
     }
-    std::cout.rdbuf(savedOut);
-    std::cerr.rdbuf(savedErr);
   }
   if (imageFd >= 0) {
     ::close(imageFd);

@@ -1,5 +1,6 @@
 #include "app/KivCommandLine.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -87,6 +88,8 @@ KivCommandLine parseCommandLine(const std::vector<std::string>& args) {
       pendingOptional = &o.libraryFolder;
     } else if (arg == "-j") {
       o.json = true;
+    } else if (arg == "-P") {
+      pendingOptional = &o.parallel;
     } else {
       unrecognised = true;
       break;
@@ -95,6 +98,9 @@ KivCommandLine parseCommandLine(const std::vector<std::string>& args) {
 
   if (o.verbosity) {
     o.debugLevel = levelFromText(*o.verbosity);
+  }
+  if (o.parallel) {
+    o.workers = std::max(0, levelFromText(*o.parallel));
   }
   if (!firstBadValueOption.empty()) {
     result.outcome = KivParseOutcome::kValueError;

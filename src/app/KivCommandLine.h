@@ -24,6 +24,10 @@ struct KivOptions {
   std::string libraryUmacSignature = "FAST_LOG_UMAC__";
   std::string libraryLmacSignature = "FAST_LOG_LMAC__";
   bool json = false;
+  // -P as given; `workers` is its value, 0 when not given or not a number above 0 (one per core
+  // for a file).
+  std::optional<std::string> parallel;
+  int workers = 0;
   bool legacyMode = false;
   bool combinedGiven = false;
   int debugLevel = 0;

@@ -1,9 +1,11 @@
 #include "app/KivMain.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -18,6 +20,7 @@
 #include "output/KivJsonLinesWriter.h"
 #include "output/KivTextWriter.h"
 #include "processor/KivLogProcessor.h"
+#include "processor/KivParallelDecoder.h"
 #include "support/KivDebugLog.h"
 #include "support/KivInterrupt.h"
 #include "support/KivOutput.h"
@@ -70,6 +73,27 @@ void openMissingStandardStreams() {
   }
 }
 
+// The writer of the form the options ask for, writing to `console`.
+std::unique_ptr<KivLogWriter> makeWriter(bool json, std::ostream& console,
+                                         KivRunReport::Warning warning) {
+  if (json) {
+    return std::make_unique<KivJsonLinesWriter>(console, std::move(warning));
+  }
+  return std::make_unique<KivTextWriter>(console, std::move(warning));
+}
+
+constexpr std::size_t kMaxWorkers = 256;
+
+// The cores this process may run on.
+std::size_t availableCores() {
+  cpu_set_t cores;
+  CPU_ZERO(&cores);
+  if (::sched_getaffinity(0, sizeof cores, &cores) != 0) {
+    return 1;
+  }
+  return static_cast<std::size_t>(std::max(1, CPU_COUNT(&cores)));
+}
+
 int run(int argc, char** argv) {
   KivFrontEnd frontEnd;
   if (const std::optional<int> status = readFrontEnd(argc, argv, std::cout, std::cerr, frontEnd)) {
@@ -80,12 +104,7 @@ int run(int argc, char** argv) {
   // Everything the run writes goes through one writer, in the form the options ask for; the
   // report's warning lines go to standard error.
   auto warning = [](std::string_view line) { writeToStderr(std::string(line) + '\n'); };
-  std::unique_ptr<KivLogWriter> writer;
-  if (options.json) {
-    writer = std::make_unique<KivJsonLinesWriter>(std::cout, warning);
-  } else {
-    writer = std::make_unique<KivTextWriter>(std::cout, warning);
-  }
+  const std::unique_ptr<KivLogWriter> writer = makeWriter(options.json, std::cout, warning);
   const KivDiagnosticScope diagnostics(options.debugLevel, writer.get());
   KivLogMetadata umac;
   KivLogMetadata lmac;
@@ -142,8 +161,34 @@ int run(int argc, char** argv) {
   } else {
     writer->setMainOutput(*processor.mainLog());
   }
-  bool processed =
-      options.inputFile ? processor.processFile(*options.inputFile) : processor.processStdin();
+  // A regular file is decoded by one worker per core, unless -P says how many; anything else (a
+  // pipe, a terminal) is read as it comes, by one, so that a live capture is decoded live.
+  std::size_t workers = 1;
+  if (inputIsFile) {
+    workers = options.workers > 0 ? static_cast<std::size_t>(options.workers) : availableCores();
+  }
+  workers = std::min(workers, kMaxWorkers);
+  bool processed = true;
+  if (workers > 1) {
+    const int fd = options.inputFile ? processor.openInput(*options.inputFile) : STDIN_FILENO;
+    processed = fd >= 0;
+    if (processed) {
+      KivParallelDecoder::Setup parallel;
+      parallel.run = &processor;
+      parallel.workers = workers;
+      parallel.makeWriter = [json = options.json](std::ostream& console) {
+        return makeWriter(json, console, [](std::string_view) {});
+      };
+      parallel.debugLevel = options.debugLevel;
+      parallel.console = std::cout.rdbuf();
+      parallel.main = processor.mainIsStdout ? std::cout.rdbuf() : processor.mainLog();
+      parallel.folder = !processor.mainIsStdout;
+      KivParallelDecoder(parallel).run(fd);
+    }
+  } else {
+    processed =
+        options.inputFile ? processor.processFile(*options.inputFile) : processor.processStdin();
+  }
   shownProgress = nullptr;
   if (const int error = processor.readError()) {
     writeToStderr(programName + ": cannot read " + inputName + ": " + std::strerror(error) + '\n');

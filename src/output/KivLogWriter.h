@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "output/KivEventSink.h"
+#include "output/KivPieceOutput.h"
 #include "records/KivDeviceDesc.h"
 #include "report/KivRunReport.h"
 
@@ -18,6 +19,10 @@ class KivLogWriter : public KivEventSink {
   KivLogWriter(std::ostream& console, KivRunReport::Warning warning);
 
   void setMainOutput(std::streambuf& main) { main_ = &main; }
+  // While a piece of the log is decoded on its own: host lines and what goes to personal logs
+  // (devices' recordSlot) are recorded into `piece`, to be written when the piece's turn comes;
+  // the console and main output are then recording buffers of the same piece.
+  void setRecorder(KivPieceOutput* piece) { recorder_ = piece; }
 
  protected:
   std::ostream& console() { return console_; }
@@ -26,8 +31,13 @@ class KivLogWriter : public KivEventSink {
   // `text` as it stands to the main output and the device's personal log, if it has one.
   void writeDeviceText(const KivDeviceDesc* device, std::string_view text) {
     main_->sputn(text.data(), static_cast<std::streamsize>(text.size()));
-    if (device != nullptr && device->personalLog) {
+    if (device == nullptr) {
+      return;
+    }
+    if (device->personalLog) {
       device->personalLog->write(text);
+    } else if (recorder_ != nullptr && device->recordSlot >= 0) {
+      recorder_->personalOfLast(static_cast<uint32_t>(device->recordSlot), text);
     }
   }
   // `line` and a line end to the main output and to the personal log of each of `devices`.
@@ -38,4 +48,5 @@ class KivLogWriter : public KivEventSink {
   std::ostream& console_;
   std::streambuf* main_;
   KivRunReport::Warning warning_;
+  KivPieceOutput* recorder_ = nullptr;
 };

@@ -11,6 +11,7 @@
 
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
+#include "output/KivPieceOutput.h"
 #include "output/KivTextWriter.h"
 #include "processor/KivLineReader.h"
 #include "records/KivDetokenizer.h"
@@ -157,7 +158,7 @@ bool KivLogProcessor::openOutputFolder(const std::string& folder) {
   return true;
 }
 
-bool KivLogProcessor::openFile(const std::string& path) {
+int KivLogProcessor::openInput(const std::string& path) {
   closeInput();
   rawInputFd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat info {};
@@ -167,6 +168,12 @@ bool KivLogProcessor::openFile(const std::string& path) {
   }
   if (rawInputFd_ < 0) {
     debugLog(kLogError, "Unable to open raw log file %s", path.c_str());
+  }
+  return rawInputFd_;
+}
+
+bool KivLogProcessor::openFile(const std::string& path) {
+  if (openInput(path) < 0) {
     return false;
   }
   beginStream(rawInputFd_);
@@ -195,16 +202,19 @@ bool KivLogProcessor::processStream(int fd) {
   return true;
 }
 
-void KivLogProcessor::beginStream(int fd) {
+void KivLogProcessor::beginStream(int fd, std::function<void()> beforeRead) {
   if (progress != nullptr) {
     progress->begin(fd);
   }
-  rawInput = std::make_unique<KivLineReader>(fd, [this] {
-    flushOutputs();
-    if (progress != nullptr) {
-      progress->update(rawInput->bytesRead(), lineNumber);
-    }
-  });
+  if (!beforeRead) {
+    beforeRead = [this] {
+      flushOutputs();
+      if (progress != nullptr) {
+        progress->update(rawInput->bytesRead(), lineNumber);
+      }
+    };
+  }
+  rawInput = std::make_unique<KivLineReader>(fd, std::move(beforeRead));
 }
 
 bool KivLogProcessor::processLines(std::size_t count) {
@@ -444,6 +454,57 @@ KivDeviceDesc* KivLogProcessor::tableDevice(std::string_view deviceId) {
     }
   }
   return nullptr;
+}
+
+void KivLogProcessor::writeRecorded(const KivPieceOutput& output,
+                                    const std::vector<std::string>& slotIds,
+                                    std::streambuf& console, std::streambuf& main,
+                                    std::mutex& lock) {
+  std::vector<KivDeviceDesc*> slots(slotIds.size(), nullptr);
+  auto device = [&](uint32_t slot) -> KivDeviceDesc& {
+    if (slots[slot] == nullptr) {
+      slots[slot] = devices.find(slotIds[slot])->get();
+    }
+    return *slots[slot];
+  };
+  for (const KivPieceOutput::Op& op : output.ops()) {
+    const std::string_view text = output.text(op);
+    switch (op.kind) {
+      case KivPieceOutput::Kind::kConsole:
+        console.sputn(text.data(), static_cast<std::streamsize>(text.size()));
+        break;
+      case KivPieceOutput::Kind::kMain:
+        main.sputn(text.data(), static_cast<std::streamsize>(text.size()));
+        break;
+      case KivPieceOutput::Kind::kPersonal:
+        if (KivOutput* log = device(op.slot).personalLog.get()) {
+          log->write(text);
+        }
+        break;
+      case KivPieceOutput::Kind::kPersonalLine:
+        if (KivOutput* log = device(op.slot).personalLog.get()) {
+          log->writeLine(text);
+        }
+        break;
+      case KivPieceOutput::Kind::kHost:
+        main.sputn(text.data(), static_cast<std::streamsize>(text.size()));
+        main.sputc('\n');
+        for (KivDeviceDesc* logging : loggingDevices_) {
+          logging->personalLog->writeLine(text);
+        }
+        break;
+      case KivPieceOutput::Kind::kOpen: {
+        const std::lock_guard<std::mutex> guard(lock);
+        KivDeviceDesc& opening = device(op.slot);
+        openPersonalLog(opening);
+        opening.stamp = ++lastStamp;
+        break;
+      }
+      case KivPieceOutput::Kind::kFlush:
+        flushOutputs();
+        break;
+    }
+  }
 }
 
 void KivLogProcessor::clearDevices() {

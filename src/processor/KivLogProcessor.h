@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <set>
+#include <streambuf>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,7 @@ class KivFirmwareLibrary;
 class KivProgress;
 class KivLogMetadata;
 class KivLineReader;
+class KivPieceOutput;
 
 // Turns a raw log into events: reads it line by line, passes host lines through, keeps the device
 // table up to date from descriptor lines and has each data line's device decode it. Every event
@@ -58,7 +61,12 @@ class KivLogProcessor {
   // opened) or beginStream(), then processLines() until it returns false at the end of the
   // input, then endStream().
   bool openFile(const std::string& path);
-  void beginStream(int fd);
+  // Opens the raw log file for reading, kept until closeInput(); -1 (after the ERR line) when it
+  // cannot be opened.
+  int openInput(const std::string& path);
+  // `beforeRead` runs before each read of the input, which may wait; by default it flushes the
+  // outputs and redraws the progress line.
+  void beginStream(int fd, std::function<void()> beforeRead = {});
   // Processes up to `count` lines; false once the input has ended.
   bool processLines(std::size_t count);
   void endStream();
@@ -100,6 +108,14 @@ class KivLogProcessor {
     virtual void opensPersonalLog(KivDeviceDesc& device) = 0;
   };
   Upstream* upstream = nullptr;
+  // Writes what a piece of the log recorded, in order and write for write, to this run's outputs:
+  // `console` (standard output), `main` (the main output) and the personal logs of the devices
+  // named by `slotIds`, which must be in the table; a host line goes to every personal log open
+  // at its place, a personal log opens at its place. `lock` guards the table while one opens.
+  void writeRecorded(const KivPieceOutput& output, const std::vector<std::string>& slotIds,
+                     std::streambuf& console, std::streambuf& main, std::mutex& lock);
+  // The last stamp given to a device of the table (KivDeviceDesc::stamp).
+  uint64_t lastStamp = 0;
   // Forgets every device, without a word: a piece's processor starts each piece afresh.
   void clearDevices();
   // The builds this processor has open, at most `maxOpen` of them.

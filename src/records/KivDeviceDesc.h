@@ -72,6 +72,8 @@ class KivDeviceDesc : public KivLogTokenized {
     Versions& operator=(const Versions& other);
     FwElfVersion& operator[](std::size_t mac);
     const FwElfVersion& operator[](std::size_t mac) const;
+    // Whether the records were given (or written to).
+    bool given() const { return records_ != nullptr; }
 
    private:
     std::unique_ptr<std::array<FwElfVersion, kMacCount>> records_;
@@ -95,4 +97,12 @@ class KivDeviceDesc : public KivLogTokenized {
   bool emptyId = true;
   bool versioned = false;
   bool strict = false;
+
+  // When the log is decoded in pieces: in the run's device table, a number that changes whenever
+  // the device changes in a way that decoding sees; in a piece's copy, that number as the piece
+  // found it (0: the device was new to the piece).
+  uint64_t stamp = 0;
+  // In a piece's copy, the place its personal log has in the piece's recorded output; -1 when it
+  // has none.
+  int32_t recordSlot = -1;
 };

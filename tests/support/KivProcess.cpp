@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -107,11 +109,48 @@ pid_t spawn(const KivRunOptions& options, int in, int out, int err) {
   return pid;
 }
 
+// With KIVLOG_TEST_WORKERS=N in the environment, every run of kivlog itself decodes with N
+// workers and reads its input from a file, so that the whole suite runs the parallel decoder.
+std::optional<std::string> forcedWorkers() {
+  const char* workers = std::getenv("KIVLOG_TEST_WORKERS");
+  return workers == nullptr || *workers == '\0' ? std::nullopt
+                                                : std::optional<std::string>(workers);
+}
+
 }  // namespace
 
-KivRunResult runKivlog(const KivRunOptions& options) {
+bool kivInputFromFile() {
+  return forcedWorkers().has_value();
+}
+
+namespace {
+
+// A file holding `text`, already removed from its folder, open for reading from its start.
+int inputFile(const std::string& text) {
+  const int fd = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+      lseek(fd, 0, SEEK_SET) != 0) {
+    throw std::runtime_error(std::string("input file: ") + std::strerror(errno));
+  }
+  return fd;
+}
+
+}  // namespace
+
+KivRunResult runKivlog(const KivRunOptions& given) {
+  KivRunOptions options = given;
+  std::optional<int> fileInput;
+  if (const auto workers = forcedWorkers(); workers && !options.binary) {
+    options.args.insert(options.args.begin(), {"-P", *workers});
+    fileInput = inputFile(options.input);
+    options.input.clear();
+  }
   int in[2], out[2], err[2];
   makePipe(in);
+  if (fileInput) {
+    dup3(*fileInput, in[0], O_CLOEXEC);
+    close(*fileInput);
+  }
   makePipe(out);
   makePipe(err);
   for (const auto& [file, fd] :

@@ -43,6 +43,10 @@ struct KivRunResult {
 // The absolute path of the kivlog binary built alongside the tests.
 const char* kivlogBinary();
 
+// Whether runs of kivlog get their input from a file rather than a pipe (KIVLOG_TEST_WORKERS):
+// a pipe delivers it a part at a time, a file at once, which changes when outputs are flushed.
+bool kivInputFromFile();
+
 // Throws std::runtime_error when the child cannot be started (missing binary, bad folder).
 KivRunResult runKivlog(const KivRunOptions& options);
 KivRunResult runKivlog(std::vector<std::string> args, std::string input = {});

@@ -1,0 +1,283 @@
+#include "processor/KivParallelDecoder.h"
+
+#include <algorithm>
+
+#include "processor/KivLineReader.h"
+#include "support/KivDebugLog.h"
+#include "support/KivProgress.h"
+
+namespace {
+
+// Each decoding thread keeps what its images decoded; together they keep what one would.
+constexpr std::size_t kWorkerStatementBudget = 2 * 1024 * 1024;
+
+}  // namespace
+
+KivParallelDecoder::KivParallelDecoder(const Setup& setup) : setup_(setup) {
+  if (setup_.minPieces == 0) {
+    setup_.minPieces = 4 * setup_.workers;
+  }
+  // Enough pieces under way to keep every worker busy while the oldest is committed, and few
+  // enough that memory stays small: a piece's output is several times its input.
+  maxUnderWay_ = 2 * setup_.workers + 2;
+  KivPieceDecoder::Setup pieces;
+  pieces.run = setup_.run;
+  pieces.runLock = &runLock_;
+  pieces.makeWriter = setup_.makeWriter;
+  pieces.debugLevel = setup_.debugLevel;
+  pieces.folder = setup_.folder;
+  // The run keeps no more builds open than one decoder would.
+  pieces.maxOpenBuilds =
+      std::max<std::size_t>(1, KivOpenBuilds::kMaxOpenBuilds / (setup_.workers + 1));
+  pieces.statementBudget = kWorkerStatementBudget;
+  ownDecoder_ = std::make_unique<KivPieceDecoder>(pieces);
+  for (std::size_t i = 0; i < setup_.workers; ++i) {
+    decoders_.push_back(std::make_unique<KivPieceDecoder>(pieces));
+  }
+  for (auto& decoder : decoders_) {
+    threads_.emplace_back([this, &decoder] { work(*decoder); });
+  }
+}
+
+KivParallelDecoder::~KivParallelDecoder() {
+  {
+    const std::lock_guard<std::mutex> lock(queueLock_);
+    stopping_ = true;
+  }
+  queueChanged_.notify_all();
+  for (std::thread& thread : threads_) {
+    thread.join();
+  }
+}
+
+void KivParallelDecoder::work(KivPieceDecoder& decoder) {
+  for (;;) {
+    UnderWay* next = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(queueLock_);
+      queueChanged_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+      if (waiting_.empty()) {
+        return;
+      }
+      next = waiting_.front();
+      waiting_.pop_front();
+    }
+    decoder.decode(*next->piece);
+    {
+      const std::lock_guard<std::mutex> lock(queueLock_);
+      next->decoded = true;
+    }
+    queueChanged_.notify_all();
+  }
+}
+
+std::unique_ptr<KivPiece> KivParallelDecoder::newPiece() {
+  std::unique_ptr<KivPiece> piece;
+  if (spare_.empty()) {
+    piece = std::make_unique<KivPiece>();
+  } else {
+    piece = std::move(spare_.back());
+    spare_.pop_back();
+    piece->text.clear();
+    piece->lines.clear();
+    piece->flushAtEnd = false;
+  }
+  piece->firstLine = nextLine_;
+  return piece;
+}
+
+void KivParallelDecoder::append(KivPiece& piece, std::string_view text, bool cut) {
+  piece.lines.push_back({static_cast<uint32_t>(piece.text.size()),
+                         static_cast<uint32_t>(text.size()), cut, flushPending_});
+  piece.text.append(text);
+  flushPending_ = false;
+}
+
+void KivParallelDecoder::run(int fd) {
+  KivLogProcessor& run = *setup_.run;
+  run.beginStream(fd, [this, &run] {
+    // The processor reading alone flushes its outputs here; the pieces' outputs are written
+    // later, and flushed at the same place among them.
+    flushPending_ = true;
+    if (run.progress != nullptr) {
+      run.progress->update(run.rawInput->bytesRead(), nextLine_ - 1);
+    }
+  });
+  KivLineReader& reader = *run.rawInput;
+  nextLine_ = run.lineNumber;
+  std::string_view text;
+  bool cut = false;
+  auto readLine = [&] { return reader.good() && reader.readLine(text, cut); };
+
+  // A small input is cut into at least minPieces pieces, so that even a few lines are decoded
+  // in parallel; a larger one into pieces of about kPieceBytes.
+  auto batch = newPiece();
+  bool more = true;
+  while (batch->text.size() < setup_.minPieces * kPieceBytes && (more = readLine())) {
+    append(*batch, text, cut);
+  }
+  if (!more) {
+    batch->flushAtEnd = flushPending_;
+    flushPending_ = false;
+    const std::size_t bySize = (batch->text.size() + kPieceBytes - 1) / kPieceBytes;
+    submitSplit(*batch, std::max(setup_.minPieces, bySize));
+  } else {
+    submitSplit(*batch, (batch->text.size() + kPieceBytes - 1) / kPieceBytes);
+    auto piece = newPiece();
+    while (readLine()) {
+      append(*piece, text, cut);
+      ++nextLine_;
+      if (piece->text.size() >= kPieceBytes) {
+        submit(std::move(piece));
+        piece = newPiece();
+      }
+    }
+    piece->flushAtEnd = flushPending_;
+    flushPending_ = false;
+    submit(std::move(piece));
+  }
+  while (commitOldest(true)) {
+  }
+  run.lineNumber = nextLine_;
+  run.endStream();
+}
+
+void KivParallelDecoder::submitSplit(KivPiece& batch, std::size_t count) {
+  const std::size_t lines = batch.lines.size();
+  count = std::max<std::size_t>(1, std::min(count, std::max<std::size_t>(lines, 1)));
+  std::size_t first = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t last = lines * (i + 1) / count;
+    auto piece = newPiece();
+    piece->firstLine = batch.firstLine + first;
+    const uint32_t base = first < lines ? batch.lines[first].offset : 0;
+    const uint32_t end =
+        last < lines ? batch.lines[last].offset : static_cast<uint32_t>(batch.text.size());
+    piece->text = batch.text.substr(base, end - base);
+    for (std::size_t n = first; n < last; ++n) {
+      KivPiece::Line line = batch.lines[n];
+      line.offset -= base;
+      piece->lines.push_back(line);
+    }
+    if (i + 1 == count) {
+      piece->flushAtEnd = batch.flushAtEnd;
+    }
+    submit(std::move(piece));
+    first = last;
+  }
+  nextLine_ = batch.firstLine + lines;
+}
+
+void KivParallelDecoder::submit(std::unique_ptr<KivPiece> piece) {
+  while (underWay_.size() >= maxUnderWay_) {
+    commitOldest(true);
+  }
+  // Commit what is ready, so that the run's outputs keep up with the input.
+  while (commitOldest(false)) {
+  }
+  auto entry = std::make_unique<UnderWay>();
+  entry->piece = std::move(piece);
+  {
+    const std::lock_guard<std::mutex> lock(queueLock_);
+    waiting_.push_back(entry.get());
+    underWay_.push_back(std::move(entry));
+  }
+  queueChanged_.notify_one();
+}
+
+bool KivParallelDecoder::commitOldest(bool wait) {
+  UnderWay* oldest = nullptr;
+  {
+    std::unique_lock<std::mutex> lock(queueLock_);
+    if (underWay_.empty()) {
+      return false;
+    }
+    oldest = underWay_.front().get();
+    if (wait) {
+      queueChanged_.wait(lock, [oldest] { return oldest->decoded; });
+    } else if (!oldest->decoded) {
+      return false;
+    }
+  }
+  commit(*oldest->piece);
+  std::unique_ptr<KivPiece> committed = std::move(oldest->piece);
+  {
+    const std::lock_guard<std::mutex> lock(queueLock_);
+    underWay_.pop_front();
+  }
+  spare_.push_back(std::move(committed));
+  // The line is due also while the input waits for the pieces read ahead of the output.
+  KivLogProcessor& run = *setup_.run;
+  if (run.progress != nullptr) {
+    run.progress->update(run.rawInput->bytesRead(), nextLine_ - 1);
+  }
+  return true;
+}
+
+bool KivParallelDecoder::foundUnchanged(const KivPiece& piece) const {
+  const KivLogProcessor& run = *setup_.run;
+  for (const auto& [id, stamp] : piece.seen) {
+    const auto entry = run.devices.find(id);
+    if ((entry == run.devices.end() ? 0 : (*entry)->stamp) != stamp) {
+      return false;
+    }
+  }
+  return !(piece.announcedLibrary && run.libraryAnnounced);
+}
+
+void KivParallelDecoder::commit(KivPiece& piece) {
+  bool unchanged = false;
+  {
+    const std::lock_guard<std::mutex> lock(runLock_);
+    unchanged = foundUnchanged(piece);
+  }
+  if (!unchanged) {
+    // The table changed under the piece: decode it again, from the table as it is now, which is
+    // as the pieces before it left it.
+    ownDecoder_->decode(piece);
+  }
+  {
+    const std::lock_guard<std::mutex> lock(runLock_);
+    takeDevices(piece);
+  }
+  setup_.run->writeRecorded(piece.output, piece.slotIds, *setup_.console, *setup_.main, runLock_);
+  piece.clearResult();
+}
+
+void KivParallelDecoder::takeDevices(KivPiece& piece) {
+  KivLogProcessor& run = *setup_.run;
+  for (std::unique_ptr<KivDeviceDesc>& device : piece.devices) {
+    const auto entry = run.devices.find(device->deviceId);
+    if (entry == run.devices.end()) {
+      device->stamp = ++run.lastStamp;
+      device->recordSlot = -1;
+      run.devices.insert(std::move(device));
+      continue;
+    }
+    KivDeviceDesc& kept = **entry;
+    const KivDeviceDesc& seen = *device;
+    kept.skipped += seen.skipped;
+    kept.processed += seen.processed;
+    kept.errors += seen.errors;
+    kept.versionUnknown += seen.versionUnknown;
+    kept.versionMismatch += seen.versionMismatch;
+    // Each data line of a device ends as skipped, decoded or an error.
+    if (seen.skipped + seen.processed + seen.errors > 0) {
+      kept.lineEnd = seen.lineEnd;
+    }
+    bool changed = kept.versioned != seen.versioned || kept.compatible != seen.compatible ||
+                   kept.firmware != seen.firmware;
+    if (seen.versions.given()) {
+      kept.versions = seen.versions;
+      changed = true;
+    }
+    kept.versioned = seen.versioned;
+    kept.compatible = seen.compatible;
+    kept.firmware = seen.firmware;
+    if (changed) {
+      kept.stamp = ++run.lastStamp;
+    }
+  }
+  piece.devices.clear();
+  run.libraryAnnounced = run.libraryAnnounced || piece.announcedLibrary;
+}

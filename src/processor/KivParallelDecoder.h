@@ -1,0 +1,95 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <streambuf>
+#include <thread>
+#include <vector>
+
+#include "processor/KivLogProcessor.h"
+#include "processor/KivPiece.h"
+#include "processor/KivPieceDecoder.h"
+
+// Decodes a raw log with several threads, with output identical to the run's processor reading it
+// alone, byte for byte and write for write.
+//
+// This thread reads the input line by line, as the processor does, into pieces, numbered as the
+// processor would number their lines; worker threads decode the pieces, each from the device
+// table as it stands when the piece first names a device, recording what they write; this thread
+// takes the pieces in order: when every device a piece found in the table had not changed since
+// (its stamp), the piece's devices and counters go into the table and its recorded output to the
+// run's outputs; otherwise the piece is decoded again, now from the table as the pieces before it
+// left it. Outputs are flushed where the processor reading alone would have flushed them, before
+// each read of the input.
+class KivParallelDecoder {
+ public:
+  struct Setup {
+    // The run: its settings, images, library, device table and outputs.
+    KivLogProcessor* run = nullptr;
+    // Decoding threads.
+    std::size_t workers = 2;
+    KivPieceDecoder::WriterFactory makeWriter;
+    int debugLevel = 0;
+    // Where the run's writer writes standard output and the main output.
+    std::streambuf* console = nullptr;
+    std::streambuf* main = nullptr;
+    bool folder = false;
+    // At least this many pieces when the input has as many lines (testing the pieces'
+    // boundaries on small inputs); 0 for 4 per worker.
+    std::size_t minPieces = 0;
+  };
+
+  // Input is read in pieces of about this many bytes.
+  static constexpr std::size_t kPieceBytes = 128 * 1024;
+
+  explicit KivParallelDecoder(const Setup& setup);
+  ~KivParallelDecoder();
+  KivParallelDecoder(const KivParallelDecoder&) = delete;
+  KivParallelDecoder& operator=(const KivParallelDecoder&) = delete;
+
+  // Decodes the input on `fd`, as KivLogProcessor::processStream() does.
+  void run(int fd);
+
+ private:
+  // A piece to fill, from the spare ones when there are.
+  std::unique_ptr<KivPiece> newPiece();
+  // Adds a line read to `piece`.
+  void append(KivPiece& piece, std::string_view text, bool cut);
+  // Hands `piece` to the workers, committing finished pieces while too many are under way.
+  void submit(std::unique_ptr<KivPiece> piece);
+  // Splits the lines of `batch` into `count` pieces of about as many lines each and submits them.
+  void submitSplit(KivPiece& batch, std::size_t count);
+  // Commits the oldest piece when it is decoded; with `wait`, waits for it. False when none is.
+  bool commitOldest(bool wait);
+  void commit(KivPiece& piece);
+  bool foundUnchanged(const KivPiece& piece) const;
+  void takeDevices(KivPiece& piece);
+  void work(KivPieceDecoder& decoder);
+
+  Setup setup_;
+  std::mutex runLock_;
+  std::unique_ptr<KivPieceDecoder> ownDecoder_;
+  std::vector<std::unique_ptr<KivPieceDecoder>> decoders_;
+  std::vector<std::thread> threads_;
+
+  // A piece handed to the workers, until it is committed.
+  struct UnderWay {
+    std::unique_ptr<KivPiece> piece;
+    bool decoded = false;
+  };
+
+  std::mutex queueLock_;
+  std::condition_variable queueChanged_;
+  std::deque<UnderWay*> waiting_;                   // for a worker
+  std::deque<std::unique_ptr<UnderWay>> underWay_;  // in input order
+  bool stopping_ = false;
+  std::size_t maxUnderWay_;
+  // Committed pieces, kept with the room their texts took for the pieces to come.
+  std::vector<std::unique_ptr<KivPiece>> spare_;
+
+  uint64_t nextLine_ = 1;
+  bool flushPending_ = false;
+};
