@@ -123,8 +123,11 @@ void commandLineSeeds(Corpus& corpus) {
   corpus.seed("levels", arguments({"kivlog", "-v", " +3x", "-v", "99999999999"}));
 }
 
-std::string withChunks(std::initializer_list<uint16_t> sizes, std::string_view input) {
-  std::string out(1, static_cast<char>(sizes.size()));
+// The line reader's input: chunk sizes, the chunks after which the run is asked to end (0: never),
+// and the text.
+std::string withChunks(std::initializer_list<uint16_t> sizes, std::string_view input,
+                       unsigned stopAfter = 0) {
+  std::string out(1, static_cast<char>(sizes.size() | stopAfter << 4));
   for (const uint16_t size : sizes) {
     out += kivLe16(size);
   }
@@ -141,6 +144,9 @@ void lineReaderSeeds(Corpus& corpus) {
   corpus.seed("cut", withChunks({4095, 1, 7}, run(64, 'x') + "\ny\n"));
   corpus.seed("cut_exact", withChunks({4094, 4097}, run(63, 'x') + std::string(63, 'x') + "\ny"));
   corpus.seed("long", withChunks({8191, 13}, run(200, 'z') + "\n" + run(3, '\0') + "tail"));
+  // Asked to end with a line half read, and with a line past the cut half read.
+  corpus.seed("stop", withChunks({5, 3}, "ab\ncd\nef\ngh\n", 2));
+  corpus.seed("stop_after_cut", withChunks({4100}, run(65, 'x') + "\n", 1));
 }
 
 // The standard combined image; the legacy pair in one file; and images that end inside what the
@@ -201,6 +207,19 @@ void imageSeeds(Corpus& corpus) {
     b.mac(kUmacSignature, 0, 0x1000, 0x1090);
     b.mac(kLmacSignature, 0x100, 0x2000, 0x2090, 100);
     corpus.seed("block_cut", b.bytes());
+  }
+  // Images of a length that the target places just below 4 GiB: the sample, whose blocks are in
+  // reach, and one whose LMAC block reaches past 4 GiB.
+  const auto placedHigh = [](std::string bytes) {
+    bytes.resize(bytes.size() + (7 - bytes.size() % 5) % 5, '\0');
+    return bytes;
+  };
+  corpus.seed("sample_below_4gib", placedHigh(imageBuilder().bytes()));
+  {
+    KivImageBuilder b;
+    b.mac(kUmacSignature, 0, 0x1000, 0x1090).version(umacVersion());
+    b.mac(kLmacSignature, 8100, 0x2000, 0x2090).version(lmacVersion());
+    corpus.seed("block_beyond_4gib", placedHigh(b.bytes()));
   }
 }
 

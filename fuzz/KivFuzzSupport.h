@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
@@ -18,15 +19,21 @@
   std::abort();
 }
 
-// A file in memory holding `bytes`, positioned at its start; -1 when it cannot be made.
-inline int kivMemoryFile(std::string_view bytes) {
+// A file in memory holding `bytes` from offset `place` on, with a hole before them, positioned at
+// its start; -1 when it cannot be made.
+inline int kivMemoryFile(std::string_view bytes, uint64_t place = 0) {
   const int fd = ::memfd_create("kivlog-fuzz", MFD_CLOEXEC);
   if (fd < 0) {
     return -1;
   }
+  if (place > 0 && ::ftruncate(fd, static_cast<off_t>(place)) != 0) {
+    ::close(fd);
+    return -1;
+  }
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t got = ::write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t got =
+        ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(place + done));
     if (got <= 0) {
       ::close(fd);
       return -1;

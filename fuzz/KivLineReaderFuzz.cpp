@@ -1,18 +1,22 @@
 // The line reader must hand out the same lines, cut flags and final state however its input
 // arrives: the same bytes are read once in one piece from a file and once through a pipe in
 // chunks whose sizes come from the input (single bytes, odd sizes, chunks ending on either side of
-// the 4095-character cut). Both are also checked against the plain definition of a line.
+// the 4095-character cut). Both are also checked against the plain definition of a line. A read
+// in chunks may also be asked to end after some chunks, as a signal asks: then only the whole
+// lines of what was read come out.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "KivFuzzSupport.h"
 #include "processor/KivLineReader.h"
+#include "support/KivInterrupt.h"
 
 namespace {
 
@@ -67,8 +71,10 @@ Result readAtOnce(const std::string& input) {
 }
 
 // Each read finds exactly the next chunk: the hook that runs before a read writes it into an
-// empty pipe, and closes the pipe once everything is written.
-Result readInChunks(const std::string& input, const std::vector<std::size_t>& sizes) {
+// empty pipe, and closes the pipe once everything is written. With `stopAfter` chunks (0: never)
+// the hook asks the run to end instead of writing more, and `stoppedAt` tells how much was sent.
+Result readInChunks(const std::string& input, const std::vector<std::size_t>& sizes,
+                    std::size_t stopAfter, std::optional<std::size_t>& stoppedAt) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
     kivFuzzFail("no pipe");
@@ -77,6 +83,11 @@ Result readInChunks(const std::string& input, const std::vector<std::size_t>& si
   std::size_t sent = 0;
   std::size_t next = 0;
   KivLineReader reader(fds[0], [&] {
+    if (stopAfter != 0 && next == stopAfter) {
+      KivInterrupt::request(0);
+      stoppedAt = sent;
+      return;
+    }
     if (sent >= input.size()) {
       if (fds[1] >= 0) {
         ::close(fds[1]);
@@ -93,6 +104,7 @@ Result readInChunks(const std::string& input, const std::vector<std::size_t>& si
     sent += n;
   });
   Result result = readAll(reader);
+  KivInterrupt::reset();
   ::close(fds[0]);
   if (fds[1] >= 0) {
     ::close(fds[1]);
@@ -124,13 +136,27 @@ Result expectedFor(std::string_view input) {
   return result;
 }
 
+// The run was asked to end once `input` had been read: a last line without its newline is not
+// handed out (its pieces of 4095 characters before it are), and the last read finds nothing.
+Result expectedWhenStopped(std::string_view input) {
+  Result result = expectedFor(input);
+  if (!input.empty() && input.back() != '\n') {
+    result.pieces.pop_back();
+  }
+  result.fail = true;
+  return result;
+}
+
 }  // namespace
 
-// Byte 0: the number of chunk sizes, each two bytes; then the input, in which kRun starts a run.
+// Byte 0: the number of chunk sizes, each two bytes (low four bits), and the number of chunks
+// after which the run is asked to end (high four bits; 0: never); then the input, in which kRun
+// starts a run.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) {
     return 0;
   }
+  const std::size_t stopAfter = data[0] >> 4;
   const std::size_t sizeCount = std::min<std::size_t>(data[0] % 16, (size - 1) / 2);
   std::vector<std::size_t> sizes;
   for (std::size_t i = 0; i < sizeCount; ++i) {
@@ -155,7 +181,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!(atOnce == expectedFor(input))) {
     kivFuzzFail("lines read at once differ from the input's lines");
   }
-  if (!(readInChunks(input, sizes) == atOnce)) {
+  std::optional<std::size_t> stoppedAt;
+  const Result inChunks = readInChunks(input, sizes, stopAfter, stoppedAt);
+  if (stoppedAt) {
+    if (!(inChunks == expectedWhenStopped(std::string_view(input).substr(0, *stoppedAt)))) {
+      kivFuzzFail("lines read before the end was asked for differ from the whole lines sent");
+    }
+  } else if (!(inChunks == atOnce)) {
     kivFuzzFail("lines read in chunks differ from lines read at once");
   }
   return 0;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages a build needs are installed.
 #   scripts/deps.sh demo   compiler, CMake and Ninja
-#   scripts/deps.sh test   the above plus GoogleTest/GoogleMock, and a JSON parser and jq for the
-#                          tests
+#   scripts/deps.sh test   the above plus GoogleTest/GoogleMock, and a JSON parser, jq and lnav for
+#                          the tests
 #   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, and valgrind
 #   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time
 #   scripts/deps.sh package  demo's packages plus the Debian package tools and the manual's linters
@@ -12,8 +12,8 @@ set -euo pipefail
 packages=(g++ cmake ninja-build)
 case "${1:-demo}" in
   demo) ;;
-  test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq) ;;
-  ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq clang libclang-rt-14-dev valgrind) ;;
+  test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav) ;;
+  ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav clang libclang-rt-14-dev valgrind) ;;
   bench) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq libbenchmark-dev time) ;;
   package) packages+=(dpkg-dev binutils groff-base mandoc man-db) ;;
   *) echo "usage: $0 [demo|test|ci|bench|package]" >&2; exit 2 ;;

@@ -55,6 +55,16 @@ int KivInterrupt::signal() {
   return stopSignal;
 }
 
+void KivInterrupt::reset() {
+  stopRequested = 0;
+  stopSignal = 0;
+  if (wakePipe[0] >= 0) {
+    char bytes[64];
+    while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {
+    }
+  }
+}
+
 int KivInterrupt::wakeFd() {
   return wakePipe[0];
 }

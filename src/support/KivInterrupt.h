@@ -17,6 +17,8 @@ class KivInterrupt {
   static bool requested();
   // The first signal that asked the run to end, or 0.
   static int signal();
+  // Forgets the request, for a process that decodes more than one input (a fuzz target).
+  static void reset();
 
   // A descriptor that becomes readable once the end has been asked for, so that a wait for input
   // can also wait for it; -1 before install().

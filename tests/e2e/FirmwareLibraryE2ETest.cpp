@@ -1,6 +1,8 @@
 // A folder of firmware builds (-F): each device is decoded with the build whose versions it
 // announced, the primary images decode the others, and the report says which build each used.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -224,6 +226,24 @@ TEST_F(FirmwareLibraryE2E, ABoundDeviceIsTracedWithItsBuildsImages) {
                 "[DBG] good() 0 bad() 0 eof() 1 fail() 1\n"
                 "[DBG] Deleting device \"d1\"\n");
   EXPECT_EQ(result.err, "");
+}
+
+// A build that became a FIFO after the folder was indexed is not waited for when a device needs
+// it: it is named, and the device is decoded as if the library had no build for it.
+TEST_F(FirmwareLibraryE2E, ABuildReplacedByAFifoDuringTheRunIsNotWaitedFor) {
+  KivLiveRun run(dir.path(), {"-v", "1", "-F", "builds"}, dir.file("err"));
+  const std::string first = announce("d1", "5.1") + "\n";
+  run.send(first);
+  ASSERT_EQ(run.waitForOutput(skipped + first), skipped + first);
+  ASSERT_EQ(unlink(dir.file("builds/b.elf").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir.file("builds/b.elf").c_str(), 0644), 0);
+  const std::string second = announce("d2", "5.2") + "\n";
+  run.send(second);
+  const std::string all =
+      skipped + first + "[WRN] Firmware build builds/b.elf cannot be opened again\n" + second;
+  ASSERT_EQ(run.waitForOutput(all), all);
+  EXPECT_EQ(run.wait(), 0);
+  EXPECT_EQ(dir.read("err"), "");
 }
 
 TEST_F(FirmwareLibraryE2E, AFolderThatCannotBeReadIsACommandLineError) {

@@ -302,6 +302,11 @@ TEST_F(FrontEndE2E, DebugLevelThreeTracesAWholeRun) {
 TEST_F(FrontEndE2E, AnOverLongLineIsReadInPiecesAndTheRunGoesOn) {
   dir_.write("long.log", "first\n" + xs(4096) + "\nafter\n");
   const std::string pieces = "first\n" + longLineWarning(2) + xs(4095) + "\nx\nafter\n";
+  // A record whose prefix leaves too little room: its decoded line is cut, and ends there.
+  const std::string descriptor = descriptorLine("wlan0");
+  const std::string decoded =
+      "          7 FW_LOG [ID:wlan0] [UMAC   :WARNING] [fw/src/stats.c                :   77]: "
+      "load 3%";
   expectRuns(
       dir_.path(),
       {
@@ -316,6 +321,9 @@ TEST_F(FrontEndE2E, AnOverLongLineIsReadInPiecesAndTheRunGoesOn) {
            "a\n" + xs(4096),
            "[DBG] Debug level is set 3\n" + loadTrace() + "a\n" + longLineWarning(2) + xs(4095) +
                "\nx\n" + kUnendedEnd},
+          {{},
+           rawLog({descriptor, xs(4040) + dataLine("wlan0", 7, kUmacPercent, 3, 0), "after"}),
+           rawLog({descriptor, (xs(4040) + decoded).substr(0, 4095), "after"})},
       },
       0);
 }

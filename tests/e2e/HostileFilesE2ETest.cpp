@@ -162,6 +162,17 @@ TEST(HostileFilesE2E, OutputFilesThatAreLinksFifosOrTheInputAreNotWritten) {
        "",
        0,
        {{"victim", kVictim}}},
+      {"main log is a FIFO",
+       [folder](const KivTempDir& d) {
+         folder(d);
+         mkfifo(d.file("out/HostAndFirmware.log").c_str(), 0644);
+       },
+       {"-o", "out"},
+       "[ERR] Unable to open main output stream out/HostAndFirmware.log: it is not a regular "
+       "file\n" +
+           kDecodedLog,
+       "",
+       0},
       {"input is a personal log",
        [folder](const KivTempDir& d) {
          folder(d);

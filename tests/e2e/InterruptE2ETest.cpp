@@ -148,6 +148,9 @@ TEST(InterruptE2E, ReadErrorsAreNamedAndANonBlockingInputIsWaitedFor) {
   } cases[] = {
       {"a folder on standard input", "exec \"$0\" < folder", "",
        "kivlog: cannot read standard input: Is a directory\n", 1},
+      // Its first page is never mapped: the first read fails with EIO.
+      {"an I/O error in a named file", "exec \"$0\" -i /proc/self/mem", "",
+       "kivlog: cannot read /proc/self/mem: Input/output error\n", 1},
       {"standard input closed", "exec \"$0\" <&-", "", "", 0},
       {"standard output closed", "exec \"$0\" -i raw.log >&-", "", "", 0},
   };

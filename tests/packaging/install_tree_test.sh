@@ -54,6 +54,8 @@ expected='/usr/bin/kivlog 755
 /usr/share/kivlog/firmware/wire/kivlog_ring.h 644
 /usr/share/kivlog/firmware/wire/kivlog_wire.c 644
 /usr/share/kivlog/firmware/wire/kivlog_wire.h 644
+/usr/share/kivlog/lnav/kivlog_jsonl.json 644
+/usr/share/kivlog/lnav/kivlog_log.json 644
 /usr/share/lintian/overrides/kivlog 644
 /usr/share/man/man1/kivlog.1.gz 644'
 # The targets file of the build's configuration is named after it.
@@ -73,6 +75,10 @@ check "the installed completion is the source's" \
   cmp -s "$root/usr/share/bash-completion/completions/kivlog" "$source/packaging/kivlog.bash-completion"
 check "the installed changelog is the source's" \
   sh -c 'gzip -dc "$1" | cmp -s - "$2"' sh "$root/usr/share/doc/kivlog/changelog.gz" "$source/packaging/changelog"
+for format in kivlog_log kivlog_jsonl; do
+  check "the installed lnav format $format is the source's" \
+    cmp -s "$root/usr/share/kivlog/lnav/$format.json" "$source/packaging/lnav/$format.json"
+done
 
 # The kit's CMake package, found from the installed tree as a firmware project finds it.
 project=$(mktemp -d)
