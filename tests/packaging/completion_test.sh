@@ -23,10 +23,11 @@ fail() {
 
 # Table: the words typed (the last one being completed) | the words offered, sorted, one space apart.
 cases=(
-  'kivlog -|-F -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -|-F -P -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
   'kivlog -s|-s -sig_lmac -sig_umac'
   'kivlog -v |0 1 2 3'
   'kivlog -v 2|2'
+  "kivlog -P |$(printf '%s\n' 1 "$(nproc)" | LC_ALL=C sort -u | paste -sd ' ' -)"
   'kivlog -i |capture.log captures fw builds kiv_log.elf out two words.log'
   'kivlog -f k|kiv_log.elf'
   'kivlog -u captures/|captures/a.log'
@@ -35,9 +36,9 @@ cases=(
   'kivlog -F f|fw builds'
   'kivlog -sig_umac F|FAST_LOG_START_ FAST_LOG_UMAC__'
   'kivlog -sig_lmac FAST_LOG_L|FAST_LOG_LMAC__'
-  'kivlog -f kiv_log.elf -|-F -f -i -j -o -r -s -sig_lmac -sig_umac -v'
-  'kivlog -u umac.elf -|-F -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
-  'kivlog -r -i capture.log -o out -v 1 -|-F -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -f kiv_log.elf -|-F -P -f -i -j -o -r -s -sig_lmac -sig_umac -v'
+  'kivlog -u umac.elf -|-F -P -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -r -i capture.log -o out -v 1 -|-F -P -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
 )
 for row in "${cases[@]}"; do
   typed=${row%%|*}
