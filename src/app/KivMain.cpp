@@ -183,6 +183,7 @@ int run(int argc, char** argv) {
       parallel.console = std::cout.rdbuf();
       parallel.main = processor.mainIsStdout ? std::cout.rdbuf() : processor.mainLog();
       parallel.folder = !processor.mainIsStdout;
+      parallel.expectedGrowth = options.debugLevel >= kLogDebug ? 40 : options.json ? 6 : 3;
       KivParallelDecoder(parallel).run(fd);
     }
   } else {

@@ -71,6 +71,8 @@ class KivPieceOutput {
   void mark(Kind kind, uint32_t slot = 0) { ops_.push_back({kind, slot, 0, 0}); }
 
   void reserve(std::size_t bytes) { bytes_.reserve(bytes); }
+  // The bytes recorded.
+  std::size_t size() const { return bytes_.size(); }
   const std::vector<Op>& ops() const { return ops_; }
   std::string_view text(const Op& op) const { return {bytes_.data() + op.offset, op.size}; }
 

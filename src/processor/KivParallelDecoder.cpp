@@ -20,6 +20,7 @@ KivParallelDecoder::KivParallelDecoder(const Setup& setup) : setup_(setup) {
   // Enough pieces under way to keep every worker busy while the oldest is committed, and few
   // enough that memory stays small: a piece's output is several times its input.
   maxUnderWay_ = 2 * setup_.workers + 2;
+  growth_ = setup_.expectedGrowth;
   KivPieceDecoder::Setup pieces;
   pieces.run = setup_.run;
   pieces.runLock = &runLock_;
@@ -71,6 +72,11 @@ void KivParallelDecoder::work(KivPieceDecoder& decoder) {
   }
 }
 
+std::size_t KivParallelDecoder::pieceBytes() const {
+  const auto bytes = static_cast<std::size_t>(static_cast<double>(kPieceOutput) / growth_);
+  return std::clamp(bytes, kMinPieceBytes, kPieceBytes);
+}
+
 std::unique_ptr<KivPiece> KivParallelDecoder::newPiece() {
   std::unique_ptr<KivPiece> piece;
   if (spare_.empty()) {
@@ -113,21 +119,21 @@ void KivParallelDecoder::run(int fd) {
   // in parallel; a larger one into pieces of about kPieceBytes.
   auto batch = newPiece();
   bool more = true;
-  while (batch->text.size() < setup_.minPieces * kPieceBytes && (more = readLine())) {
+  while (batch->text.size() < setup_.minPieces * pieceBytes() && (more = readLine())) {
     append(*batch, text, cut);
   }
   if (!more) {
     batch->flushAtEnd = flushPending_;
     flushPending_ = false;
-    const std::size_t bySize = (batch->text.size() + kPieceBytes - 1) / kPieceBytes;
+    const std::size_t bySize = (batch->text.size() + pieceBytes() - 1) / pieceBytes();
     submitSplit(*batch, std::max(setup_.minPieces, bySize));
   } else {
-    submitSplit(*batch, (batch->text.size() + kPieceBytes - 1) / kPieceBytes);
+    submitSplit(*batch, (batch->text.size() + pieceBytes() - 1) / pieceBytes());
     auto piece = newPiece();
     while (readLine()) {
       append(*piece, text, cut);
       ++nextLine_;
-      if (piece->text.size() >= kPieceBytes) {
+      if (piece->text.size() >= pieceBytes()) {
         submit(std::move(piece));
         piece = newPiece();
       }
@@ -169,9 +175,14 @@ void KivParallelDecoder::submitSplit(KivPiece& batch, std::size_t count) {
 }
 
 void KivParallelDecoder::submit(std::unique_ptr<KivPiece> piece) {
-  while (underWay_.size() >= maxUnderWay_) {
+  // Bounded in number, and in the output the pieces are expected to write.
+  const double budget = static_cast<double>(kOutputPerWorker * setup_.workers);
+  while (!underWay_.empty() &&
+         (underWay_.size() >= maxUnderWay_ ||
+          static_cast<double>(inputUnderWay_ + piece->text.size()) * growth_ > budget)) {
     commitOldest(true);
   }
+  inputUnderWay_ += piece->text.size();
   // Commit what is ready, so that the run's outputs keep up with the input.
   while (commitOldest(false)) {
   }
@@ -241,6 +252,13 @@ void KivParallelDecoder::commit(KivPiece& piece) {
     takeDevices(piece);
   }
   setup_.run->writeRecorded(piece.output, piece.slotIds, *setup_.console, *setup_.main, runLock_);
+  inputUnderWay_ -= piece.text.size();
+  committedInput_ += piece.text.size();
+  committedOutput_ += piece.output.size();
+  if (committedInput_ > 0) {
+    growth_ =
+        std::max(1.0, static_cast<double>(committedOutput_) / static_cast<double>(committedInput_));
+  }
   piece.clearResult();
 }
 

@@ -40,10 +40,17 @@ class KivParallelDecoder {
     // At least this many pieces when the input has as many lines (testing the pieces'
     // boundaries on small inputs); 0 for 4 per worker.
     std::size_t minPieces = 0;
+    // The bytes of output to expect for a byte of input, until pieces have shown it: traces
+    // and JSON Lines write much more than text.
+    double expectedGrowth = 3;
   };
 
-  // Input is read in pieces of about this many bytes.
+  // Input is read in pieces of at most this many bytes; fewer when its output grows much.
   static constexpr std::size_t kPieceBytes = 128 * 1024;
+  static constexpr std::size_t kMinPieceBytes = 8 * 1024;
+  // What a piece should write at most, and all pieces under way per worker.
+  static constexpr std::size_t kPieceOutput = 1024 * 1024;
+  static constexpr std::size_t kOutputPerWorker = 4 * 1024 * 1024;
 
   explicit KivParallelDecoder(const Setup& setup);
   ~KivParallelDecoder();
@@ -54,6 +61,8 @@ class KivParallelDecoder {
   void run(int fd);
 
  private:
+  // The input bytes a piece takes, for its output to stay near kPieceOutput.
+  std::size_t pieceBytes() const;
   // A piece to fill, from the spare ones when there are.
   std::unique_ptr<KivPiece> newPiece();
   // Adds a line read to `piece`.
@@ -87,6 +96,11 @@ class KivParallelDecoder {
   std::deque<std::unique_ptr<UnderWay>> underWay_;  // in input order
   bool stopping_ = false;
   std::size_t maxUnderWay_;
+  // Input bytes of the pieces under way, and output bytes per input byte so far.
+  std::size_t inputUnderWay_ = 0;
+  double growth_;
+  uint64_t committedInput_ = 0;
+  uint64_t committedOutput_ = 0;
   // Committed pieces, kept with the room their texts took for the pieces to come.
   std::vector<std::unique_ptr<KivPiece>> spare_;
 
