@@ -15,13 +15,18 @@ root=$PWD
 
 # One line per case: name, input file in the work folder ("-": empty input), how kivlog gets it
 # (file: -i; pipe: cat file |; stdin: < file; folder: -i and -o into a fresh empty folder), then
-# kivlog's arguments. A binary that does not know an argument shows n/a in that row.
+# kivlog's arguments. A binary that does not know an argument shows n/a in that row. A file is
+# decoded with one worker per core unless -P says otherwise; the baseline, which may not know -P,
+# runs every row without it.
 cases=(
-  "data-heavy  data-heavy.log  file    -f kiv_log.elf"
-  "host-heavy  host-heavy.log  file    -f kiv_log.elf"
-  "folder      folder.log      folder  -f kiv_log.elf"
-  "pipe        data-heavy.log  pipe    -f kiv_log.elf"
-  "json        data-heavy.log  file    -f kiv_log.elf -j"
+  "data-heavy       data-heavy.log  file    -f kiv_log.elf"
+  "data-heavy-P1    data-heavy.log  file    -f kiv_log.elf -P 1"
+  "host-heavy       host-heavy.log  file    -f kiv_log.elf"
+  "folder           folder.log      folder  -f kiv_log.elf"
+  "folder-P1        folder.log      folder  -f kiv_log.elf -P 1"
+  "pipe             data-heavy.log  pipe    -f kiv_log.elf"
+  "json             data-heavy.log  file    -f kiv_log.elf -j"
+  "json-P1          data-heavy.log  file    -f kiv_log.elf -j -P 1"
   "library     library.log     file    -f kiv_log.elf -F library"
   "debug       debug.log       file    -f kiv_log.elf -v 3"
   "image-load  -               stdin   -f big_image.elf"
@@ -164,9 +169,26 @@ for line in "${cases[@]}"; do
     cat "$input" > /dev/null  # into the page cache before the first timed run
   fi
 
+  # The arguments each binary runs with: the baseline's without -P.
+  baseline_argv=()
+  for ((a = 0; a < ${#argv[@]}; a++)); do
+    if [ "${argv[$a]}" = -P ]; then
+      a=$((a + 1))
+    else
+      baseline_argv+=("${argv[$a]}")
+    fi
+  done
+  args_of() {
+    if [ -n "$baseline" ] && [ "$1" = 0 ]; then
+      bin_argv=("${baseline_argv[@]}")
+    else
+      bin_argv=("${argv[@]}")
+    fi
+  }
   known=()
-  for bin in "${bins[@]}"; do
-    knows_args "$bin" "${argv[@]}" && known+=(1) || known+=(0)
+  for i in "${!bins[@]}"; do
+    args_of "$i"
+    knows_args "${bins[$i]}" "${bin_argv[@]}" && known+=(1) || known+=(0)
   done
   times=()
   rss=()
@@ -175,7 +197,8 @@ for line in "${cases[@]}"; do
   for ((run = 0; run < runs; run++)); do
     for i in "${!bins[@]}"; do
       [ "${known[$i]}" = 1 ] || continue
-      run_kivlog "${bins[$i]}" "$input" "$via" "${argv[@]}"
+      args_of "$i"
+      run_kivlog "${bins[$i]}" "$input" "$via" "${bin_argv[@]}"
       times[$i]+=" $elapsed_us"
       rss[$i]+=" $rss_kb"
     done
