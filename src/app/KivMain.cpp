@@ -15,6 +15,7 @@
 #include "app/KivUsage.h"
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
+#include "output/KivEventFilter.h"
 #include "output/KivJsonLinesWriter.h"
 #include "output/KivTextWriter.h"
 #include "processor/KivLogProcessor.h"
@@ -87,10 +88,17 @@ int run(int argc, char** argv) {
     writer = std::make_unique<KivTextWriter>(std::cout, warning);
   }
   const KivDiagnosticScope diagnostics(options.debugLevel, writer.get());
+  std::optional<KivEventFilter> filter;
   KivLogMetadata umac;
   KivLogMetadata lmac;
   KivLogProcessor processor;
-  processor.sink = writer.get();
+  // The filters stand between the processor and the writer, only when there are any.
+  if (options.filters.any()) {
+    filter.emplace(options.filters, *writer);
+    processor.sink = &*filter;
+  } else {
+    processor.sink = writer.get();
+  }
 
   // An input that is also an output would be truncated, or read while it grows without end.
   KivOutput::Identity input;

@@ -37,6 +37,11 @@ std::string usageAfterBanner(const std::string& program) {
          "    -s: Enforce strict matching of firmware version versus loaded ELF version\n"
          "    -F: Folder of firmware builds; each device is decoded with the build it announced\n"
          "    -j: Write JSON Lines instead of text\n"
+         "    --level <level>: Only decoded lines of this level or a more severe one\n"
+         "                     (CRITICAL ERROR WARNING INFO1 INFO2 TRACE DUMP ALWAYS, or 0 to 7)\n"
+         "    --device <id>: Only this device's firmware lines; may be repeated\n"
+         "    --mac <UMAC|LMAC>: Only the firmware lines of this processor\n"
+         "    --no-host: Leave host lines out\n"
          "\n"
          "    Input to the tool is taken from stdin by default unless -i option is used. Output "
          "goes to\n"
@@ -148,6 +153,13 @@ TEST_F(FrontEndE2E, UsageTextAnswersHelpUnrecognisedArgumentsAndCommandLineError
       {{"-i"}, needs("-i"), "/usr/local/bin/tool", "tool"},
       {{"-i"}, needs("-i"), "C:\\tools\\tool.exe", "tool.exe"},
       {{"-i"}, needs("-i"), "tool", "tool"},
+      {{"--no-host=yes", "--level", "x"}, ""},
+      {{"--device"}, ": option --device requires an argument\n"},
+      {{"--level", "-1"}, ": option --level requires an argument\n"},
+      {{"--level=notice"},
+       ": option --level: unknown level \"notice\" (CRITICAL, ERROR, WARNING, INFO1, INFO2, "
+       "TRACE, DUMP, ALWAYS, or 0 to 7)\n"},
+      {{"--mac", "CPU"}, ": option --mac: unknown processor \"CPU\" (UMAC or LMAC)\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.argv0.value_or("kivlog") + kivShownArgs(row.args));
