@@ -1,8 +1,8 @@
 // Runs arbitrary argument vectors through the front end up to the point where a run would start,
 // and checks what it decided against a plain reading of the options: the outcome, the texts on
 // standard output and standard error, the exit status, the files and signatures of each image,
-// the debug level and the filters. Nothing is opened but a firmware folder named with -F, and
-// nothing exits.
+// the debug level, the filters and the colour mode. Nothing is opened but a firmware folder named
+// with -F, and nothing exits.
 #include <dirent.h>
 
 #include <algorithm>
@@ -41,10 +41,7 @@ constexpr std::size_t kJson = 11;
 
 // Long options: the value as "--name=value" or as the next argument.
 constexpr OptionInfo kLongOptions[] = {
-    {"--level", true},
-    {"--device", true},
-    {"--mac", true},
-    {"--no-host", false},
+    {"--color", true}, {"--level", true}, {"--device", true}, {"--mac", true}, {"--no-host", false},
 };
 constexpr std::string_view kLevelNames[] = {"CRITICAL", "ERROR", "WARNING", "INFO1",
                                             "INFO2",    "TRACE", "DUMP",    "ALWAYS"};
@@ -83,6 +80,7 @@ struct Expected {
   std::optional<std::string> value[std::size(kOptions)];  // each option's last value, by index
   bool json = false;
   KivEventFilter::Rules filters;
+  KivColourMode colour = KivColourMode::kAuto;
   // The first value a long option does not take, and that option.
   std::string badValueOption;
   std::string badValue;
@@ -100,6 +98,15 @@ bool takeLongValue(std::string_view option, const std::string& value, Expected& 
   if (option == "--device") {
     e.filters.devices.push_back(value);
     return true;
+  }
+  if (option == "--color") {
+    const bool known = value == "auto" || value == "always" || value == "never";
+    if (known) {
+      e.colour = value == "auto"     ? KivColourMode::kAuto
+                 : value == "always" ? KivColourMode::kAlways
+                                     : KivColourMode::kNever;
+    }
+    return known;
   }
   const std::string name = upper(value);
   if (option == "--mac") {
@@ -279,6 +286,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 c.options.filters.devices == e.filters.devices &&
                 c.options.filters.noHost == e.filters.noHost,
             "filters");
+      check(c.options.colour == e.colour, "colour mode");
       break;
     case KivParseOutcome::kUsage:
       check(status == 0, "usage status");

@@ -122,7 +122,7 @@ void commandLineSeeds(Corpus& corpus) {
   corpus.seed("usage_spelling", arguments({"kivlog", "-sig-lmac", "x"}));
   corpus.seed("levels", arguments({"kivlog", "-v", " +3x", "-v", "99999999999"}));
   corpus.seed("long_options", arguments({"kivlog", "--level", "error", "--device=wlan0", "--mac",
-                                         "LMAC", "--no-host", "--device", ""}));
+                                         "LMAC", "--no-host", "--color=always", "--device", ""}));
   corpus.seed("bad_value", arguments({"kivlog", "--mac", "UMAC_CR", "--level=notice"}));
 }
 

@@ -25,7 +25,7 @@ int levelFromText(const std::string& text) {
 
 // The long options. One that takes a value takes it as "--name=value" or as the next argument, as
 // the short options do.
-enum class LongOption { kLevel, kDevice, kMac, kNoHost };
+enum class LongOption { kColour, kLevel, kDevice, kMac, kNoHost };
 
 struct LongOptionInfo {
   std::string_view name;
@@ -34,9 +34,8 @@ struct LongOptionInfo {
 };
 
 constexpr LongOptionInfo kLongOptions[] = {
-    {"--level", LongOption::kLevel, true},
-    {"--device", LongOption::kDevice, true},
-    {"--mac", LongOption::kMac, true},
+    {"--color", LongOption::kColour, true},    {"--level", LongOption::kLevel, true},
+    {"--device", LongOption::kDevice, true},   {"--mac", LongOption::kMac, true},
     {"--no-host", LongOption::kNoHost, false},
 };
 
@@ -74,6 +73,17 @@ std::optional<uint16_t> levelNamed(std::string_view text) {
 // Sets what the option's value says; false when the option does not take this value.
 bool applyLongValue(LongOption option, const std::string& value, KivOptions& o) {
   switch (option) {
+    case LongOption::kColour:
+      if (value == "auto") {
+        o.colour = KivColourMode::kAuto;
+      } else if (value == "always") {
+        o.colour = KivColourMode::kAlways;
+      } else if (value == "never") {
+        o.colour = KivColourMode::kNever;
+      } else {
+        return false;
+      }
+      return true;
     case LongOption::kLevel:
       o.filters.level = levelNamed(value);
       return o.filters.level.has_value();
@@ -274,6 +284,9 @@ std::string badValueText(std::string_view program, std::string_view option,
       choices.append(name).append(", ");
     }
     choices.append("or 0 to 7");
+  } else if (info != nullptr && info->option == LongOption::kColour) {
+    what = "mode";
+    choices = "auto, always or never";
   }
   std::string text(program);
   text.append(": option ").append(option).append(": unknown ").append(what);

@@ -8,6 +8,9 @@
 
 #include "output/KivEventFilter.h"
 
+// When the text output on standard output is coloured (--color).
+enum class KivColourMode { kAuto, kAlways, kNever };
+
 // The settings of one run, as the command line gives them.
 struct KivOptions {
   bool report = false;
@@ -27,6 +30,7 @@ struct KivOptions {
   std::string libraryLmacSignature = "FAST_LOG_LMAC__";
   bool json = false;
   KivEventFilter::Rules filters;
+  KivColourMode colour = KivColourMode::kAuto;
   bool legacyMode = false;
   bool combinedGiven = false;
   int debugLevel = 0;

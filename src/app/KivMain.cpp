@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "app/KivUsage.h"
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
+#include "output/KivColourTextWriter.h"
 #include "output/KivEventFilter.h"
 #include "output/KivJsonLinesWriter.h"
 #include "output/KivTextWriter.h"
@@ -71,6 +73,17 @@ void openMissingStandardStreams() {
   }
 }
 
+// Whether --color asks for colour. Left to itself, colour is for a terminal on standard output that
+// is known to understand it: TERM names one, not "dumb", and NO_COLOR is not set at all.
+bool colourWanted(KivColourMode mode) {
+  if (mode != KivColourMode::kAuto) {
+    return mode == KivColourMode::kAlways;
+  }
+  const char* term = std::getenv("TERM");
+  return ::isatty(STDOUT_FILENO) == 1 && term != nullptr && *term != '\0' &&
+         std::strcmp(term, "dumb") != 0 && std::getenv("NO_COLOR") == nullptr;
+}
+
 int run(int argc, char** argv) {
   KivFrontEnd frontEnd;
   if (const std::optional<int> status = readFrontEnd(argc, argv, std::cout, std::cerr, frontEnd)) {
@@ -82,10 +95,19 @@ int run(int argc, char** argv) {
   // report's warning lines go to standard error.
   auto warning = [](std::string_view line) { writeToStderr(std::string(line) + '\n'); };
   std::unique_ptr<KivLogWriter> writer;
+  KivColourTextWriter* colourWriter = nullptr;
   if (options.json) {
     writer = std::make_unique<KivJsonLinesWriter>(std::cout, warning);
+  } else if (colourWanted(options.colour)) {
+    auto colour = std::make_unique<KivColourTextWriter>(std::cout, warning);
+    colourWriter = colour.get();
+    writer = std::move(colour);
   } else {
     writer = std::make_unique<KivTextWriter>(std::cout, warning);
+  }
+  // Left to itself, colour waits until standard output is known to carry the decoded log.
+  if (colourWriter != nullptr && options.colour == KivColourMode::kAuto && options.outputFolder) {
+    colourWriter->setColour(false);
   }
   const KivDiagnosticScope diagnostics(options.debugLevel, writer.get());
   std::optional<KivEventFilter> filter;
@@ -147,6 +169,9 @@ int run(int argc, char** argv) {
   }
   if (processor.mainIsStdout) {
     decodedLogOutput = dynamic_cast<const KivOutput*>(std::cout.rdbuf());
+    if (colourWriter != nullptr) {
+      colourWriter->setColour(true);
+    }
   } else {
     writer->setMainOutput(*processor.mainLog());
   }

@@ -33,6 +33,7 @@ constexpr const char* kUsageBody =
     "    -s: Enforce strict matching of firmware version versus loaded ELF version\n"
     "    -F: Folder of firmware builds; each device is decoded with the build it announced\n"
     "    -j: Write JSON Lines instead of text\n"
+    "    --color=<when>: Colour level names on a terminal: auto (default), always or never\n"
     "    --level <level>: Only decoded lines of this level or a more severe one\n"
     "                     (CRITICAL ERROR WARNING INFO1 INFO2 TRACE DUMP ALWAYS, or 0 to 7)\n"
     "    --device <id>: Only this device's firmware lines; may be repeated\n"

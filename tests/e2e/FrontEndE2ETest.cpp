@@ -37,6 +37,7 @@ std::string usageAfterBanner(const std::string& program) {
          "    -s: Enforce strict matching of firmware version versus loaded ELF version\n"
          "    -F: Folder of firmware builds; each device is decoded with the build it announced\n"
          "    -j: Write JSON Lines instead of text\n"
+         "    --color=<when>: Colour level names on a terminal: auto (default), always or never\n"
          "    --level <level>: Only decoded lines of this level or a more severe one\n"
          "                     (CRITICAL ERROR WARNING INFO1 INFO2 TRACE DUMP ALWAYS, or 0 to 7)\n"
          "    --device <id>: Only this device's firmware lines; may be repeated\n"
@@ -160,6 +161,7 @@ TEST_F(FrontEndE2E, UsageTextAnswersHelpUnrecognisedArgumentsAndCommandLineError
        ": option --level: unknown level \"notice\" (CRITICAL, ERROR, WARNING, INFO1, INFO2, "
        "TRACE, DUMP, ALWAYS, or 0 to 7)\n"},
       {{"--mac", "CPU"}, ": option --mac: unknown processor \"CPU\" (UMAC or LMAC)\n"},
+      {{"--color", "yes"}, ": option --color: unknown mode \"yes\" (auto, always or never)\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.argv0.value_or("kivlog") + kivShownArgs(row.args));
