@@ -70,6 +70,13 @@ std::optional<uint16_t> levelNamed(std::string_view text) {
   return std::nullopt;
 }
 
+// Sets what a long option without a value stands for.
+void applyLongFlag(LongOption option, KivOptions& o) {
+  if (option == LongOption::kNoHost) {
+    o.filters.noHost = true;
+  }
+}
+
 // Sets what the option's value says; false when the option does not take this value.
 bool applyLongValue(LongOption option, const std::string& value, KivOptions& o) {
   switch (option) {
@@ -200,7 +207,7 @@ KivCommandLine parseCommandLine(const std::vector<std::string>& args) {
       }
       pendingOption = info->name;
       if (!info->takesValue) {
-        o.filters.noHost = true;
+        applyLongFlag(info->option, o);
       } else if (equals == std::string::npos) {
         pendingLong = info;
       } else {
