@@ -66,18 +66,24 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKIVLOG_TESTS=ON \
   -DKIVLOG_BENCHMARKS=ON >/dev/null
 cmake --build "$build" --parallel 2 --target kivlog kivlog_workload kivlog_bench >&2
 
-# kivlog built at a git revision, kept per commit under $build/baseline.
+# kivlog built at a git revision, kept per commit under $build/baseline with the decoder library
+# it links, if it links one, beside it.
 build_baseline() {
   local commit
   commit=$(git rev-parse --verify "$1^{commit}")
-  baseline_bin=$build/baseline/kivlog-${commit:0:12}
+  local keep=$build/baseline/${commit:0:12}
+  baseline_bin=$keep/kivlog
   [ -x "$baseline_bin" ] && return
   echo "Building kivlog at $1 ($commit)" >&2
   local dir=$build/baseline/build
-  rm -rf "$dir"
+  rm -rf "$dir" "$keep"
   git worktree add --detach "$worktree" "$commit" >&2
-  cmake -S "$worktree" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKIVLOG_TESTS=OFF >/dev/null
+  # shellcheck disable=SC2016  # $ORIGIN is for the dynamic linker, not the shell
+  cmake -S "$worktree" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKIVLOG_TESTS=OFF \
+    -DCMAKE_BUILD_RPATH='$ORIGIN' >/dev/null
   cmake --build "$dir" --parallel 2 --target kivlog >&2
+  mkdir -p "$keep"
+  find "$dir" -maxdepth 1 -name 'libkivlog.so*' -exec cp -P {} "$keep/" \;
   cp "$dir/kivlog" "$baseline_bin"
   git worktree remove --force "$worktree"
   rm -rf "$dir"

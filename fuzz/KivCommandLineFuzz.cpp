@@ -1,7 +1,8 @@
 // Runs arbitrary argument vectors through the front end up to the point where a run would start,
 // and checks what it decided against a plain reading of the options: the outcome, the texts on
-// standard output and standard error, the exit status, the files and signatures of each image
-// and the debug level. Nothing is opened but a firmware folder named with -F, and nothing exits.
+// standard output and standard error, the exit status, the files and signatures of each image,
+// the debug level, the filters and the colour mode. Nothing is opened but a firmware folder named
+// with -F, and nothing exits.
 #include <dirent.h>
 
 #include <algorithm>
@@ -39,13 +40,35 @@ constexpr std::size_t kLibrary = 10;
 constexpr std::size_t kJson = 11;
 constexpr std::size_t kWorkers = 12;
 
+// Long options: the value as "--name=value" or as the next argument.
+constexpr OptionInfo kLongOptions[] = {
+    {"--color", true}, {"--level", true}, {"--device", true}, {"--mac", true}, {"--no-host", false},
+};
+constexpr std::string_view kLevelNames[] = {"CRITICAL", "ERROR", "WARNING", "INFO1",
+                                            "INFO2",    "TRACE", "DUMP",    "ALWAYS"};
+
 const OptionInfo* optionNamed(std::string_view arg) {
   for (const OptionInfo& option : kOptions) {
     if (option.name == arg) {
       return &option;
     }
   }
+  for (const OptionInfo& option : kLongOptions) {
+    if (option.name == arg) {
+      return &option;
+    }
+  }
   return nullptr;
+}
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+  return out;
 }
 
 // What the front end should decide, read straight from the arguments.
@@ -57,6 +80,11 @@ struct Expected {
   bool combined = false;
   std::optional<std::string> value[std::size(kOptions)];  // each option's last value, by index
   bool json = false;
+  KivEventFilter::Rules filters;
+  KivColourMode colour = KivColourMode::kAuto;
+  // The first value a long option does not take, and that option.
+  std::string badValueOption;
+  std::string badValue;
   // Why the firmware folder cannot be read, when it was given and cannot be.
   std::optional<std::string> folderError;
   std::string umacPath = "kiv_log.elf";
@@ -67,10 +95,73 @@ struct Expected {
   int workers = 0;
 };
 
+// Takes a long option's value; false when the option does not take it.
+bool takeLongValue(std::string_view option, const std::string& value, Expected& e) {
+  if (option == "--device") {
+    e.filters.devices.push_back(value);
+    return true;
+  }
+  if (option == "--color") {
+    const bool known = value == "auto" || value == "always" || value == "never";
+    if (known) {
+      e.colour = value == "auto"     ? KivColourMode::kAuto
+                 : value == "always" ? KivColourMode::kAlways
+                                     : KivColourMode::kNever;
+    }
+    return known;
+  }
+  const std::string name = upper(value);
+  if (option == "--mac") {
+    if (name == "UMAC" || name == "LMAC") {
+      e.filters.mac = name == "UMAC" ? 0 : 1;
+      return true;
+    }
+    return false;
+  }
+  for (uint16_t level = 0; level < std::size(kLevelNames); ++level) {
+    if (name == kLevelNames[level] || value == std::to_string(level)) {
+      e.filters.level = level;
+      return true;
+    }
+  }
+  return false;
+}
+
 Expected expectedFor(const std::vector<std::string>& args) {
   Expected e;
   bool unrecognised = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i].starts_with("--")) {
+      const std::size_t equals = args[i].find('=');
+      const std::string name = args[i].substr(0, equals);
+      const OptionInfo* option = optionNamed(name);
+      if (option == nullptr || (!option->takesValue && equals != std::string::npos)) {
+        unrecognised = true;
+        break;
+      }
+      if (!option->takesValue) {
+        e.filters.noHost = true;
+        continue;
+      }
+      std::string value;
+      if (equals != std::string::npos) {
+        value = args[i].substr(equals + 1);
+      } else if (i + 1 == args.size()) {
+        e.missingValueOption = name;
+        break;
+      } else {
+        value = args[++i];
+        if (value.starts_with('-')) {
+          e.badValueOptions.push_back(name);
+          continue;
+        }
+      }
+      if (!takeLongValue(name, value, e) && e.badValueOption.empty()) {
+        e.badValueOption = name;
+        e.badValue = value;
+      }
+      continue;
+    }
     const OptionInfo* option = optionNamed(args[i]);
     if (option == nullptr) {
       unrecognised = true;
@@ -94,6 +185,8 @@ Expected expectedFor(const std::vector<std::string>& args) {
   }
   if (!e.badValueOptions.empty() || !e.missingValueOption.empty()) {
     e.outcome = KivParseOutcome::kValueError;
+  } else if (!e.badValueOption.empty()) {
+    e.outcome = KivParseOutcome::kBadValue;
   } else if (e.legacy && e.combined) {
     e.outcome = KivParseOutcome::kConflict;
   } else if (unrecognised) {
@@ -197,6 +290,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check(c.options.lmacSignature == e.lmacSignature, "LMAC signature");
       check(c.options.inputFile == e.value[2] && c.options.outputFolder == e.value[5],
             "input file or output folder");
+      check(c.options.filters.level == e.filters.level && c.options.filters.mac == e.filters.mac &&
+                c.options.filters.devices == e.filters.devices &&
+                c.options.filters.noHost == e.filters.noHost,
+            "filters");
+      check(c.options.colour == e.colour, "colour mode");
       break;
     case KivParseOutcome::kUsage:
       check(status == 0, "usage status");
@@ -212,11 +310,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                               : std::find(e.badValueOptions.begin(), e.badValueOptions.end(),
                                           c.errorOption) != e.badValueOptions.end();
       check(listed, "a value error names an option whose value was fine");
-      check(err.str() == program + ": option " + c.errorOption + " requires a filename argument\n",
+      check(err.str() == program + ": option " + c.errorOption +
+                             (c.errorOption.starts_with("--") ? " requires an argument\n"
+                                                              : " requires a filename argument\n"),
             "value error text");
       check(out.str() == usageFor(program), "usage text after a value error");
       break;
     }
+    case KivParseOutcome::kBadValue:
+      check(status == 1, "bad value status");
+      check(c.errorOption == e.badValueOption && c.errorValue == e.badValue,
+            "a bad value names another option or value");
+      check(err.str().starts_with(program + ": option " + e.badValueOption + ": unknown ") &&
+                err.str().find(" \"" + e.badValue + "\" (") != std::string::npos &&
+                err.str().ends_with(")\n"),
+            "bad value text");
+      check(out.str() == usageFor(program), "usage text after a bad value");
+      break;
     case KivParseOutcome::kConflict:
       check(status == 1, "conflict status");
       check(err.str() == program + ": cannot use -f with -u/-l (legacy mode)\n", "conflict text");

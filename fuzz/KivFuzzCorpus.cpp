@@ -121,6 +121,9 @@ void commandLineSeeds(Corpus& corpus) {
   corpus.seed("unrecognised", arguments({"C:\\tools\\kivlog.exe", "-r", "-zz", "-i", "f"}));
   corpus.seed("usage_spelling", arguments({"kivlog", "-sig-lmac", "x"}));
   corpus.seed("levels", arguments({"kivlog", "-v", " +3x", "-v", "99999999999"}));
+  corpus.seed("long_options", arguments({"kivlog", "--level", "error", "--device=wlan0", "--mac",
+                                         "LMAC", "--no-host", "--color=always", "--device", ""}));
+  corpus.seed("bad_value", arguments({"kivlog", "--mac", "UMAC_CR", "--level=notice"}));
 }
 
 // The line reader's input: chunk sizes, the chunks after which the run is asked to end (0: never),

@@ -17,6 +17,7 @@
 #include "metadata/KivLogMetadata.h"
 #include "output/KivJsonLinesWriter.h"
 #include "output/KivTextWriter.h"
+#include "output/KivWriterStack.h"
 #include "processor/KivLogProcessor.h"
 #include "processor/KivParallelDecoder.h"
 #include "support/KivDebugLog.h"
@@ -101,7 +102,9 @@ std::string decode(uint8_t settings, const std::string& path, const std::string&
         KivParallelDecoder::Setup parallel;
         parallel.run = &processor;
         parallel.workers = workers;
-        parallel.makeWriter = makeWriter;
+        parallel.makeWriters = [&makeWriter](std::ostream& console) {
+          return KivWriterStack{makeWriter(console), nullptr};
+        };
         parallel.debugLevel = settings & 3;
         parallel.console = sink.rdbuf();
         parallel.main = sink.rdbuf();

@@ -6,6 +6,7 @@
 
 #include "app/KivUsage.h"
 #include "metadata/KivFirmwareLibrary.h"
+#include "records/KivLogMeta.h"
 
 namespace {
 
@@ -20,6 +21,94 @@ int levelFromText(const std::string& text) {
     return INT_MIN;
   }
   return static_cast<int>(value);
+}
+
+// The long options. One that takes a value takes it as "--name=value" or as the next argument, as
+// the short options do.
+enum class LongOption { kColour, kLevel, kDevice, kMac, kNoHost };
+
+struct LongOptionInfo {
+  std::string_view name;
+  LongOption option;
+  bool takesValue;
+};
+
+constexpr LongOptionInfo kLongOptions[] = {
+    {"--color", LongOption::kColour, true},    {"--level", LongOption::kLevel, true},
+    {"--device", LongOption::kDevice, true},   {"--mac", LongOption::kMac, true},
+    {"--no-host", LongOption::kNoHost, false},
+};
+
+const LongOptionInfo* longOptionNamed(std::string_view name) {
+  for (const LongOptionInfo& info : kLongOptions) {
+    if (info.name == name) {
+      return &info;
+    }
+  }
+  return nullptr;
+}
+
+// Equality of two texts, ASCII letters compared without case.
+bool sameLetters(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
+}
+
+// A level name in any case, or its number 0 to 7.
+std::optional<uint16_t> levelNamed(std::string_view text) {
+  if (text.size() == 1 && text[0] >= '0' &&
+      text[0] < static_cast<char>('0' + logLevelNames.size())) {
+    return static_cast<uint16_t>(text[0] - '0');
+  }
+  for (std::size_t level = 0; level < logLevelNames.size(); ++level) {
+    if (sameLetters(text, logLevelNames[level])) {
+      return static_cast<uint16_t>(level);
+    }
+  }
+  return std::nullopt;
+}
+
+// Sets what a long option without a value stands for.
+void applyLongFlag(LongOption option, KivOptions& o) {
+  if (option == LongOption::kNoHost) {
+    o.filters.noHost = true;
+  }
+}
+
+// Sets what the option's value says; false when the option does not take this value.
+bool applyLongValue(LongOption option, const std::string& value, KivOptions& o) {
+  switch (option) {
+    case LongOption::kColour:
+      if (value == "auto") {
+        o.colour = KivColourMode::kAuto;
+      } else if (value == "always") {
+        o.colour = KivColourMode::kAlways;
+      } else if (value == "never") {
+        o.colour = KivColourMode::kNever;
+      } else {
+        return false;
+      }
+      return true;
+    case LongOption::kLevel:
+      o.filters.level = levelNamed(value);
+      return o.filters.level.has_value();
+    case LongOption::kDevice:
+      o.filters.devices.push_back(value);
+      return true;
+    case LongOption::kMac:
+      for (uint32_t mac = 0; mac < macNames.size(); ++mac) {
+        if (sameLetters(value, macNames[mac])) {
+          o.filters.mac = mac;
+          return true;
+        }
+      }
+      return false;
+    case LongOption::kNoHost:
+      break;
+  }
+  return false;
 }
 
 int commandLineError(const std::string& message, const std::string& program, std::ostream& out,
@@ -42,9 +131,30 @@ KivCommandLine parseCommandLine(const std::vector<std::string>& args) {
   std::string* pendingValue = nullptr;
   std::string pendingOption;
   std::optional<std::string>* pendingOptional = nullptr;
+  const LongOptionInfo* pendingLong = nullptr;
   std::string firstBadValueOption;
+  // The first value a long option does not take, and that option.
+  std::string badValueOption;
+  std::string badValue;
+  auto takeLongValue = [&](const LongOptionInfo& info, const std::string& value) {
+    if (!applyLongValue(info.option, value, o) && badValueOption.empty()) {
+      badValueOption = info.name;
+      badValue = value;
+    }
+  };
 
   for (const std::string& arg : args) {
+    if (pendingLong != nullptr) {
+      if (!arg.empty() && arg[0] == '-') {
+        if (firstBadValueOption.empty()) {
+          firstBadValueOption = pendingOption;
+        }
+      } else {
+        takeLongValue(*pendingLong, arg);
+      }
+      pendingLong = nullptr;
+      continue;
+    }
     if (pendingValue != nullptr || pendingOptional != nullptr) {
       if (pendingValue != nullptr) {
         *pendingValue = arg;
@@ -90,6 +200,21 @@ KivCommandLine parseCommandLine(const std::vector<std::string>& args) {
       o.json = true;
     } else if (arg == "-P") {
       pendingOptional = &o.parallel;
+    } else if (arg.starts_with("--")) {
+      const std::size_t equals = arg.find('=');
+      const LongOptionInfo* info = longOptionNamed(std::string_view(arg).substr(0, equals));
+      if (info == nullptr || (!info->takesValue && equals != std::string::npos)) {
+        unrecognised = true;
+        break;
+      }
+      pendingOption = info->name;
+      if (!info->takesValue) {
+        applyLongFlag(info->option, o);
+      } else if (equals == std::string::npos) {
+        pendingLong = info;
+      } else {
+        takeLongValue(*info, arg.substr(equals + 1));
+      }
     } else {
       unrecognised = true;
       break;
@@ -107,9 +232,15 @@ KivCommandLine parseCommandLine(const std::vector<std::string>& args) {
     result.errorOption = firstBadValueOption;
     return result;
   }
-  if (pendingValue != nullptr || pendingOptional != nullptr) {
+  if (pendingValue != nullptr || pendingOptional != nullptr || pendingLong != nullptr) {
     result.outcome = KivParseOutcome::kValueError;
     result.errorOption = pendingOption;
+    return result;
+  }
+  if (!badValueOption.empty()) {
+    result.outcome = KivParseOutcome::kBadValue;
+    result.errorOption = badValueOption;
+    result.errorValue = badValue;
     return result;
   }
   if (o.combinedGiven && o.legacyMode) {
@@ -142,13 +273,36 @@ std::string programNameFrom(std::string_view argv0) {
 
 std::string valueErrorText(std::string_view program, std::string_view option) {
   std::string text(program);
-  text.append(": option ").append(option).append(" requires a filename argument");
+  text.append(": option ").append(option);
+  text.append(option.starts_with("--") ? " requires an argument" : " requires a filename argument");
   return text;
 }
 
 std::string conflictErrorText(std::string_view program) {
   std::string text(program);
   text.append(": cannot use -f with -u/-l (legacy mode)");
+  return text;
+}
+
+std::string badValueText(std::string_view program, std::string_view option,
+                         std::string_view value) {
+  const LongOptionInfo* info = longOptionNamed(option);
+  std::string_view what = "processor";
+  std::string choices = "UMAC or LMAC";
+  if (info != nullptr && info->option == LongOption::kLevel) {
+    what = "level";
+    choices.clear();
+    for (const std::string_view name : logLevelNames) {
+      choices.append(name).append(", ");
+    }
+    choices.append("or 0 to 7");
+  } else if (info != nullptr && info->option == LongOption::kColour) {
+    what = "mode";
+    choices = "auto, always or never";
+  }
+  std::string text(program);
+  text.append(": option ").append(option).append(": unknown ").append(what);
+  text.append(" \"").append(value).append("\" (").append(choices).append(")");
   return text;
 }
 
@@ -164,6 +318,10 @@ std::optional<int> readFrontEnd(int argc, const char* const* argv, std::ostream&
                               out, err);
     case KivParseOutcome::kConflict:
       return commandLineError(conflictErrorText(program), program, out, err);
+    case KivParseOutcome::kBadValue:
+      return commandLineError(
+          badValueText(program, frontEnd.commandLine.errorOption, frontEnd.commandLine.errorValue),
+          program, out, err);
     case KivParseOutcome::kUsage:
     case KivParseOutcome::kRun:
       break;

@@ -6,6 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "output/KivEventFilter.h"
+
+// When the text output on standard output is coloured (--color).
+enum class KivColourMode { kAuto, kAlways, kNever };
+
 // The settings of one run, as the command line gives them.
 struct KivOptions {
   bool report = false;
@@ -28,6 +33,8 @@ struct KivOptions {
   // for a file).
   std::optional<std::string> parallel;
   int workers = 0;
+  KivEventFilter::Rules filters;
+  KivColourMode colour = KivColourMode::kAuto;
   bool legacyMode = false;
   bool combinedGiven = false;
   int debugLevel = 0;
@@ -38,12 +45,14 @@ enum class KivParseOutcome {
   kUsage,       // an unrecognised argument: print the usage text, exit 0
   kValueError,  // an option without a proper value: message, usage, exit 1
   kConflict,    // -f together with -u/-l: message, usage, exit 1
+  kBadValue,    // a value a long option does not take: message, usage, exit 1
 };
 
 struct KivCommandLine {
   KivParseOutcome outcome = KivParseOutcome::kRun;
   KivOptions options;
-  std::string errorOption;  // the option a value error names
+  std::string errorOption;  // the option a value error or a bad value names
+  std::string errorValue;   // the bad value
 };
 
 // Parses the arguments after the program name.
@@ -52,9 +61,10 @@ KivCommandLine parseCommandLine(const std::vector<std::string>& args);
 // argv[0] after its last '/', or if it has none after its last '\\', or all of it.
 std::string programNameFrom(std::string_view argv0);
 
-// The texts of the two command-line errors, without the trailing newline.
+// The texts of the command-line errors, without the trailing newline.
 std::string valueErrorText(std::string_view program, std::string_view option);
 std::string conflictErrorText(std::string_view program);
+std::string badValueText(std::string_view program, std::string_view option, std::string_view value);
 
 // A command line read up to the point where a run starts: the program name, the parsed options
 // and the file each image is loaded from (the combined file for both, or in legacy mode its own).

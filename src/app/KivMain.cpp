@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -17,8 +18,11 @@
 #include "app/KivUsage.h"
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
+#include "output/KivColourTextWriter.h"
+#include "output/KivEventFilter.h"
 #include "output/KivJsonLinesWriter.h"
 #include "output/KivTextWriter.h"
+#include "output/KivWriterStack.h"
 #include "processor/KivLogProcessor.h"
 #include "processor/KivParallelDecoder.h"
 #include "support/KivDebugLog.h"
@@ -73,15 +77,6 @@ void openMissingStandardStreams() {
   }
 }
 
-// The writer of the form the options ask for, writing to `console`.
-std::unique_ptr<KivLogWriter> makeWriter(bool json, std::ostream& console,
-                                         KivRunReport::Warning warning) {
-  if (json) {
-    return std::make_unique<KivJsonLinesWriter>(console, std::move(warning));
-  }
-  return std::make_unique<KivTextWriter>(console, std::move(warning));
-}
-
 constexpr std::size_t kMaxWorkers = 256;
 
 // The cores this process may run on.
@@ -94,6 +89,35 @@ std::size_t availableCores() {
   return static_cast<std::size_t>(std::max(1, CPU_COUNT(&cores)));
 }
 
+// Whether --color asks for colour. Left to itself, colour is for a terminal on standard output that
+// is known to understand it: TERM names one, not "dumb", and NO_COLOR is not set at all.
+bool colourWanted(KivColourMode mode) {
+  if (mode != KivColourMode::kAuto) {
+    return mode == KivColourMode::kAlways;
+  }
+  const char* term = std::getenv("TERM");
+  return ::isatty(STDOUT_FILENO) == 1 && term != nullptr && *term != '\0' &&
+         std::strcmp(term, "dumb") != 0 && std::getenv("NO_COLOR") == nullptr;
+}
+
+// The writer of the form the options ask for, writing to `console`, with colour when `colour`
+// says so, and the filters in front of it when there are any.
+KivWriterStack makeWriters(const KivOptions& options, std::ostream& console,
+                           KivRunReport::Warning warning, bool colour) {
+  KivWriterStack stack;
+  if (options.json) {
+    stack.writer = std::make_unique<KivJsonLinesWriter>(console, std::move(warning));
+  } else if (colour) {
+    stack.writer = std::make_unique<KivColourTextWriter>(console, std::move(warning));
+  } else {
+    stack.writer = std::make_unique<KivTextWriter>(console, std::move(warning));
+  }
+  if (options.filters.any()) {
+    stack.front = std::make_unique<KivEventFilter>(options.filters, *stack.writer);
+  }
+  return stack;
+}
+
 int run(int argc, char** argv) {
   KivFrontEnd frontEnd;
   if (const std::optional<int> status = readFrontEnd(argc, argv, std::cout, std::cerr, frontEnd)) {
@@ -104,12 +128,20 @@ int run(int argc, char** argv) {
   // Everything the run writes goes through one writer, in the form the options ask for; the
   // report's warning lines go to standard error.
   auto warning = [](std::string_view line) { writeToStderr(std::string(line) + '\n'); };
-  const std::unique_ptr<KivLogWriter> writer = makeWriter(options.json, std::cout, warning);
-  const KivDiagnosticScope diagnostics(options.debugLevel, writer.get());
+  const bool colour = !options.json && colourWanted(options.colour);
+  const KivWriterStack writers = makeWriters(options, std::cout, warning, colour);
+  KivLogWriter* const writer = writers.writer.get();
+  auto* const colourWriter = colour ? static_cast<KivColourTextWriter*>(writer) : nullptr;
+  // Left to itself, colour waits until standard output is known to carry the decoded log.
+  if (colourWriter != nullptr && options.colour == KivColourMode::kAuto && options.outputFolder) {
+    colourWriter->setColour(false);
+  }
+  const KivDiagnosticScope diagnostics(options.debugLevel, writer);
   KivLogMetadata umac;
   KivLogMetadata lmac;
   KivLogProcessor processor;
-  processor.sink = writer.get();
+  // The filters stand between the processor and the writer, only when there are any.
+  processor.sink = &writers.sink();
 
   // An input that is also an output would be truncated, or read while it grows without end.
   KivOutput::Identity input;
@@ -158,6 +190,9 @@ int run(int argc, char** argv) {
   }
   if (processor.mainIsStdout) {
     decodedLogOutput = dynamic_cast<const KivOutput*>(std::cout.rdbuf());
+    if (colourWriter != nullptr) {
+      colourWriter->setColour(true);
+    }
   } else {
     writer->setMainOutput(*processor.mainLog());
   }
@@ -176,9 +211,17 @@ int run(int argc, char** argv) {
       KivParallelDecoder::Setup parallel;
       parallel.run = &processor;
       parallel.workers = workers;
-      parallel.makeWriter = [json = options.json](std::ostream& console) {
-        return makeWriter(json, console, [](std::string_view) {});
+      const bool workerColour = colourWriter != nullptr && colourWriter->colour();
+      parallel.makeWriters = [&options, workerColour](std::ostream& console) {
+        return makeWriters(
+            options, console, [](std::string_view) {}, workerColour);
       };
+      if (options.filters.any()) {
+        parallel.hostShownTo = [filter = static_cast<const KivEventFilter*>(writers.front.get())](
+                                   const KivDeviceDesc& device) {
+          return filter->deviceShown(device.deviceId);
+        };
+      }
       parallel.debugLevel = options.debugLevel;
       parallel.console = std::cout.rdbuf();
       parallel.main = processor.mainIsStdout ? std::cout.rdbuf() : processor.mainLog();

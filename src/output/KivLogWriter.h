@@ -26,6 +26,9 @@ class KivLogWriter : public KivEventSink {
 
  protected:
   std::ostream& console() { return console_; }
+  // Whether the decoded log goes to the console, standard output, rather than to a file.
+  bool mainIsConsole() const { return main_ == console_.rdbuf(); }
+  std::streambuf& mainOutput() { return *main_; }
   const KivRunReport::Warning& warning() const { return warning_; }
 
   // `text` as it stands to the main output and the device's personal log, if it has one.

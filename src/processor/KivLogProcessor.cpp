@@ -458,8 +458,8 @@ KivDeviceDesc* KivLogProcessor::tableDevice(std::string_view deviceId) {
 
 void KivLogProcessor::writeRecorded(const KivPieceOutput& output,
                                     const std::vector<std::string>& slotIds,
-                                    std::streambuf& console, std::streambuf& main,
-                                    std::mutex& lock) {
+                                    std::streambuf& console, std::streambuf& main, std::mutex& lock,
+                                    const std::function<bool(const KivDeviceDesc&)>& hostShownTo) {
   std::vector<KivDeviceDesc*> slots(slotIds.size(), nullptr);
   auto device = [&](uint32_t slot) -> KivDeviceDesc& {
     if (slots[slot] == nullptr) {
@@ -490,7 +490,9 @@ void KivLogProcessor::writeRecorded(const KivPieceOutput& output,
         main.sputn(text.data(), static_cast<std::streamsize>(text.size()));
         main.sputc('\n');
         for (KivDeviceDesc* logging : loggingDevices_) {
-          logging->personalLog->writeLine(text);
+          if (!hostShownTo || hostShownTo(*logging)) {
+            logging->personalLog->writeLine(text);
+          }
         }
         break;
       case KivPieceOutput::Kind::kOpen: {

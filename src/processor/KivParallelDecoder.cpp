@@ -24,7 +24,7 @@ KivParallelDecoder::KivParallelDecoder(const Setup& setup) : setup_(setup) {
   KivPieceDecoder::Setup pieces;
   pieces.run = setup_.run;
   pieces.runLock = &runLock_;
-  pieces.makeWriter = setup_.makeWriter;
+  pieces.makeWriters = setup_.makeWriters;
   pieces.debugLevel = setup_.debugLevel;
   pieces.folder = setup_.folder;
   // The run keeps no more builds open than one decoder would.
@@ -251,7 +251,8 @@ void KivParallelDecoder::commit(KivPiece& piece) {
     const std::lock_guard<std::mutex> lock(runLock_);
     takeDevices(piece);
   }
-  setup_.run->writeRecorded(piece.output, piece.slotIds, *setup_.console, *setup_.main, runLock_);
+  setup_.run->writeRecorded(piece.output, piece.slotIds, *setup_.console, *setup_.main, runLock_,
+                            setup_.hostShownTo);
   inputUnderWay_ -= piece.text.size();
   committedInput_ += piece.text.size();
   committedOutput_ += piece.output.size();

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <streambuf>
@@ -31,7 +32,9 @@ class KivParallelDecoder {
     KivLogProcessor* run = nullptr;
     // Decoding threads.
     std::size_t workers = 2;
-    KivPieceDecoder::WriterFactory makeWriter;
+    KivPieceDecoder::WriterFactory makeWriters;
+    // Whether a host line goes to the device's personal log; empty for every device.
+    std::function<bool(const KivDeviceDesc& device)> hostShownTo;
     int debugLevel = 0;
     // Where the run's writer writes standard output and the main output.
     std::streambuf* console = nullptr;

@@ -9,7 +9,7 @@ KivPieceDecoder::KivPieceDecoder(const Setup& setup)
       consoleBuffer_(output_, KivPieceOutput::Kind::kConsole),
       mainBuffer_(output_, KivPieceOutput::Kind::kMain),
       console_(&consoleBuffer_),
-      writer_(setup.makeWriter(console_)) {
+      writers_(setup.makeWriters(console_)) {
   KivLogProcessor& run = *setup.run;
   umac_.shareFileOf(*run.macMetadata[0]);
   lmac_.shareFileOf(*run.macMetadata[1]);
@@ -20,10 +20,10 @@ KivPieceDecoder::KivPieceDecoder(const Setup& setup)
   processor_.limitOpenBuilds(setup.maxOpenBuilds);
   processor_.flushesStandardOutput = false;
   processor_.upstream = this;
-  writer_->setMainOutput(setup.folder ? static_cast<std::streambuf&>(mainBuffer_)
-                                      : static_cast<std::streambuf&>(consoleBuffer_));
-  writer_->setRecorder(&output_);
-  processor_.sink = writer_.get();
+  writers_.writer->setMainOutput(setup.folder ? static_cast<std::streambuf&>(mainBuffer_)
+                                              : static_cast<std::streambuf&>(consoleBuffer_));
+  writers_.writer->setRecorder(&output_);
+  processor_.sink = &writers_.sink();
 }
 
 KivPieceDecoder::~KivPieceDecoder() {
@@ -42,7 +42,7 @@ void KivPieceDecoder::decode(KivPiece& piece) {
   const bool announcedBefore = processor_.libraryAnnounced;
   processor_.lineNumber = piece.firstLine;
   {
-    const KivDiagnosticScope diagnostics(setup_.debugLevel, writer_.get());
+    const KivDiagnosticScope diagnostics(setup_.debugLevel, writers_.writer.get());
     for (const KivPiece::Line& line : piece.lines) {
       if (line.flushBefore) {
         output_.mark(KivPieceOutput::Kind::kFlush);

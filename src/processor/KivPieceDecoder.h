@@ -14,6 +14,7 @@
 #include "metadata/KivLogMetadata.h"
 #include "output/KivLogWriter.h"
 #include "output/KivPieceOutput.h"
+#include "output/KivWriterStack.h"
 #include "processor/KivLogProcessor.h"
 #include "processor/KivPiece.h"
 
@@ -24,14 +25,15 @@
 // comes; a piece that started from another is decoded again.
 class KivPieceDecoder : private KivLogProcessor::Upstream {
  public:
-  using WriterFactory = std::function<std::unique_ptr<KivLogWriter>(std::ostream& console)>;
+  // The output a decoder writes with, on `console`.
+  using WriterFactory = std::function<KivWriterStack(std::ostream& console)>;
 
   struct Setup {
     // The run's processor: its settings, images and library, and its device table, which
     // `runLock` guards.
     KivLogProcessor* run = nullptr;
     std::mutex* runLock = nullptr;
-    WriterFactory makeWriter;
+    WriterFactory makeWriters;
     int debugLevel = 0;
     // Whether devices write personal logs.
     bool folder = false;
@@ -58,7 +60,7 @@ class KivPieceDecoder : private KivLogProcessor::Upstream {
   KivRecordingBuffer consoleBuffer_;
   KivRecordingBuffer mainBuffer_;
   std::ostream console_;
-  std::unique_ptr<KivLogWriter> writer_;
+  KivWriterStack writers_;
   KivLogProcessor processor_;
   KivPiece* piece_ = nullptr;
 };

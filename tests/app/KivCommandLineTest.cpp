@@ -22,7 +22,13 @@ std::string describe(const KivCommandLine& c) {
   std::string out = c.outcome == KivParseOutcome::kRun        ? "run"
                     : c.outcome == KivParseOutcome::kUsage    ? "usage"
                     : c.outcome == KivParseOutcome::kConflict ? "conflict"
-                                                              : "value error " + c.errorOption;
+                    : c.outcome == KivParseOutcome::kBadValue
+                        ? "bad value " + c.errorOption + " '" + c.errorValue + "'"
+                        : "value error " + c.errorOption;
+  std::string devices;
+  for (const std::string& device : o.filters.devices) {
+    devices += " '" + device + "'";
+  }
   const std::pair<bool, std::string> settings[] = {
       {o.report, "report"},
       {o.strict, "strict"},
@@ -37,6 +43,11 @@ std::string describe(const KivCommandLine& c) {
        "verbosity " + o.verbosity.value_or("") + " level " + std::to_string(o.debugLevel)},
       {o.umacSignature != d.umacSignature, "sig_umac " + o.umacSignature},
       {o.lmacSignature != d.lmacSignature, "sig_lmac " + o.lmacSignature},
+      {o.colour != d.colour, o.colour == KivColourMode::kNever ? "never" : "always"},
+      {o.filters.level.has_value(), "level " + std::to_string(o.filters.level.value_or(0))},
+      {!devices.empty(), "devices" + devices},
+      {o.filters.mac.has_value(), "mac " + std::to_string(o.filters.mac.value_or(0))},
+      {o.filters.noHost, "no host"},
   };
   for (const auto& [differs, text] : settings) {
     if (differs) {
@@ -172,6 +183,46 @@ TEST(KivCommandLine, AnUnrecognisedArgumentEndsTheScanAndAsksForTheUsageText) {
        "usage; legacy; umac u.elf; sig_umac FAST_LOG_START_; sig_lmac FAST_LOG_START_"},
       {{"-i", "-r", "-zz"}, "value error -i; input -r"},
       {{"-s", ""}, "usage; strict"},
+  });
+}
+
+TEST(KivCommandLine, LongOptionsTakeTheirValueAfterAnEqualsSignOrAsTheNextArgument) {
+  expectRows({
+      {{"--level", "error", "--mac=lmac", "--no-host"}, "run; level 1; mac 1; no host"},
+      {{"--level=Warning", "--level", "0", "--mac", "UMAC"}, "run; level 0; mac 0"},
+      {{"--level=7"}, "run; level 7"},
+      {{"--color=never", "--no-host"}, "run; never; no host"},
+      {{"--color", "always", "--color=never", "--color=auto"}, "run"},
+      {{"--color", "always", "-r"}, "run; report; always"},
+      {{"--device", "wlan0", "--device=pci/0", "--device=", "--device=-x", "--device", "wlan0"},
+       "run; devices 'wlan0' 'pci/0' '' '-x' 'wlan0'"},
+      {{"-j", "--level", "dump", "-i", "in"}, "run; input in; level 6"},
+  });
+}
+
+TEST(KivCommandLine, AValueALongOptionDoesNotTakeIsAnErrorAfterAnyMissingValue) {
+  expectRows({
+      {{"--level", "8"}, "bad value --level '8'"},
+      {{"--level", "INFO"}, "bad value --level 'INFO'"},
+      {{"--level", "07"}, "bad value --level '07'"},
+      {{"--level="}, "bad value --level ''"},
+      {{"--mac", "UMAC_CR"}, "bad value --mac 'UMAC_CR'"},
+      {{"--mac", "x", "--level", "y"}, "bad value --mac 'x'"},
+      {{"--level", "x", "-zz"}, "bad value --level 'x'"},
+      {{"--level", "x", "-f", "a", "-u", "b"},
+       "bad value --level 'x'; legacy; umac b; combined given; combined a"},
+      {{"--mac", "x", "-i"}, "value error -i"},
+      {{"--mac"}, "value error --mac"},
+      {{"--color"}, "value error --color"},
+      {{"--color=yes"}, "bad value --color 'yes'"},
+      {{"--color", "Always"}, "bad value --color 'Always'"},
+      {{"--device", "-x"}, "value error --device"},
+      {{"--level", "--no-host"}, "value error --level"},
+      {{"--no-host=1", "--level", "x"}, "usage"},
+      {{"--levels=0"}, "usage"},
+      {{"--colour=never"}, "usage"},
+      {{"--"}, "usage"},
+      {{"-zz", "--level", "x"}, "usage"},
   });
 }
 

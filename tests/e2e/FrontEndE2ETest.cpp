@@ -38,6 +38,12 @@ std::string usageAfterBanner(const std::string& program) {
          "    -F: Folder of firmware builds; each device is decoded with the build it announced\n"
          "    -j: Write JSON Lines instead of text\n"
          "    -P: Number of parallel decode workers. Default one per core for a file\n"
+         "    --color=<when>: Colour level names on a terminal: auto (default), always or never\n"
+         "    --level <level>: Only decoded lines of this level or a more severe one\n"
+         "                     (CRITICAL ERROR WARNING INFO1 INFO2 TRACE DUMP ALWAYS, or 0 to 7)\n"
+         "    --device <id>: Only this device's firmware lines; may be repeated\n"
+         "    --mac <UMAC|LMAC>: Only the firmware lines of this processor\n"
+         "    --no-host: Leave host lines out\n"
          "\n"
          "    Input to the tool is taken from stdin by default unless -i option is used. Output "
          "goes to\n"
@@ -149,6 +155,14 @@ TEST_F(FrontEndE2E, UsageTextAnswersHelpUnrecognisedArgumentsAndCommandLineError
       {{"-i"}, needs("-i"), "/usr/local/bin/tool", "tool"},
       {{"-i"}, needs("-i"), "C:\\tools\\tool.exe", "tool.exe"},
       {{"-i"}, needs("-i"), "tool", "tool"},
+      {{"--no-host=yes", "--level", "x"}, ""},
+      {{"--device"}, ": option --device requires an argument\n"},
+      {{"--level", "-1"}, ": option --level requires an argument\n"},
+      {{"--level=notice"},
+       ": option --level: unknown level \"notice\" (CRITICAL, ERROR, WARNING, INFO1, INFO2, "
+       "TRACE, DUMP, ALWAYS, or 0 to 7)\n"},
+      {{"--mac", "CPU"}, ": option --mac: unknown processor \"CPU\" (UMAC or LMAC)\n"},
+      {{"--color", "yes"}, ": option --color: unknown mode \"yes\" (auto, always or never)\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.argv0.value_or("kivlog") + kivShownArgs(row.args));

@@ -1,15 +1,12 @@
 // The progress line: shown on a terminal's standard error during a long decode of a file, erased
 // before anything else goes there and at the end, and never without a terminal.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <regex>
 #include <string>
 
 #include "support/KivProcess.h"
+#include "support/KivPseudoTerminal.h"
 #include "support/KivSampleFirmware.h"
 #include "support/KivSampleOutput.h"
 #include "support/KivTempDir.h"
@@ -17,45 +14,6 @@
 namespace {
 
 using namespace kivsample;
-
-// A pseudo-terminal in raw mode: what the child writes to its slave side is read back unchanged.
-class PseudoTerminal {
- public:
-  PseudoTerminal() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-      throw std::runtime_error("no pseudo-terminal");
-    }
-    slavePath_ = ptsname(master_);
-    // Held open, so that what the child wrote stays readable after it has gone.
-    slave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios mode{};
-    tcgetattr(slave_, &mode);
-    cfmakeraw(&mode);
-    tcsetattr(slave_, TCSANOW, &mode);
-  }
-  ~PseudoTerminal() {
-    close(slave_);
-    close(master_);
-  }
-  PseudoTerminal(const PseudoTerminal&) = delete;
-  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
-  const std::string& slavePath() const { return slavePath_; }
-  std::string drain() const {
-    fcntl(master_, F_SETFL, O_NONBLOCK);
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = read(master_, buffer, sizeof buffer)) > 0;) {
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
-  }
-
- private:
-  int master_;
-  int slave_ = -1;
-  std::string slavePath_;
-};
 
 TEST(ProgressE2E, ALongDecodeShowsTheLineOnATerminalAndErasesItBeforeWarnings) {
   KivTempDir dir;
@@ -74,7 +32,7 @@ TEST(ProgressE2E, ALongDecodeShowsTheLineOnATerminalAndErasesItBeforeWarnings) {
       "[0-9]+:[0-9]{2} left\x1b\\[K";
   for (const bool terminal : {true, false}) {
     SCOPED_TRACE(terminal ? "terminal" : "pipe");
-    PseudoTerminal pty;
+    KivPseudoTerminal pty;
     KivRunOptions options{.args = {"-i", "raw.log"}, .workingDirectory = dir.path()};
     options.holdOutput = std::chrono::milliseconds(1500);
     if (terminal) {

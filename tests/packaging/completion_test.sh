@@ -22,8 +22,22 @@ fail() {
 }
 
 # Table: the words typed (the last one being completed) | the words offered, sorted, one space apart.
+# bash hands "--color=al" over as three words, "--color = al", as the rows write it.
 cases=(
-  'kivlog -|-F -P -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -|--color= --device --level --mac --no-host -F -P -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog --|--color= --device --level --mac --no-host'
+  'kivlog --c|--color='
+  'kivlog --level |ALWAYS CRITICAL DUMP ERROR INFO1 INFO2 TRACE WARNING'
+  'kivlog --level I|INFO1 INFO2'
+  'kivlog --level =|ALWAYS CRITICAL DUMP ERROR INFO1 INFO2 TRACE WARNING'
+  'kivlog --level = W|WARNING'
+  'kivlog --mac |LMAC UMAC'
+  'kivlog -j --mac = L|LMAC'
+  'kivlog --color |always auto never'
+  'kivlog --color =|always auto never'
+  'kivlog --color = a|always auto'
+  'kivlog --device |'
+  'kivlog --device wlan0 --no-host -i|-i'
   'kivlog -s|-s -sig_lmac -sig_umac'
   'kivlog -v |0 1 2 3'
   'kivlog -v 2|2'
@@ -36,9 +50,9 @@ cases=(
   'kivlog -F f|fw builds'
   'kivlog -sig_umac F|FAST_LOG_START_ FAST_LOG_UMAC__'
   'kivlog -sig_lmac FAST_LOG_L|FAST_LOG_LMAC__'
-  'kivlog -f kiv_log.elf -|-F -P -f -i -j -o -r -s -sig_lmac -sig_umac -v'
-  'kivlog -u umac.elf -|-F -P -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
-  'kivlog -r -i capture.log -o out -v 1 -|-F -P -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -f kiv_log.elf -|--color= --device --level --mac --no-host -F -P -f -i -j -o -r -s -sig_lmac -sig_umac -v'
+  'kivlog -u umac.elf -|--color= --device --level --mac --no-host -F -P -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -r -i capture.log -o out -v 1 -|--color= --device --level --mac --no-host -F -P -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
 )
 for row in "${cases[@]}"; do
   typed=${row%%|*}

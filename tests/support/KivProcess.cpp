@@ -87,6 +87,29 @@ pid_t spawn(const KivRunOptions& options, int in, int out, int err) {
   }
   argv.push_back(nullptr);
 
+  std::vector<std::string> environmentText;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string_view entry(*variable);
+    const std::string_view name = entry.substr(0, entry.find('='));
+    bool changed = false;
+    for (const auto& change : options.environment) {
+      changed = changed || change.first == name;
+    }
+    if (!changed) {
+      environmentText.emplace_back(entry);
+    }
+  }
+  for (const auto& [name, value] : options.environment) {
+    if (value) {
+      environmentText.push_back(name + "=" + *value);
+    }
+  }
+  std::vector<char*> environment;
+  for (std::string& variable : environmentText) {
+    environment.push_back(variable.data());
+  }
+  environment.push_back(nullptr);
+
   for (const std::string& path : {binary, options.workingDirectory}) {
     if (!path.empty() && access(path.c_str(), X_OK) != 0) {
       throw std::runtime_error(path + ": " + std::strerror(errno));
@@ -102,7 +125,7 @@ pid_t spawn(const KivRunOptions& options, int in, int out, int err) {
     signal(SIGPIPE, SIG_DFL);
     if (dup2(in, 0) >= 0 && dup2(out, 1) >= 0 && dup2(err, 2) >= 0 &&
         (options.workingDirectory.empty() || chdir(options.workingDirectory.c_str()) == 0)) {
-      execv(binary.c_str(), argv.data());
+      execve(binary.c_str(), argv.data(), environment.data());
     }
     _exit(127);
   }

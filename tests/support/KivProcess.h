@@ -7,10 +7,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Runs the built tool (or another program) as a child process with piped standard streams.
-// The child gets the test process's environment and the given arguments, nothing else.
+// The child gets the test process's environment, with the changes asked for, and the given
+// arguments, nothing else.
 struct KivRunOptions {
   std::vector<std::string> args;
   // Written to the child's standard input, which is then closed; an empty text gives an
@@ -22,6 +24,8 @@ struct KivRunOptions {
   std::optional<std::string> argv0;
   // The program to run; by default the kivlog binary of this build.
   std::optional<std::string> binary;
+  // Changes to the child's environment: a value sets the variable, std::nullopt removes it.
+  std::vector<std::pair<std::string, std::optional<std::string>>> environment;
   // A file the child's standard output goes to (such as /dev/full) instead of the result's `out`.
   std::optional<std::string> outputFile;
   // A file the child's standard error goes to (such as a terminal) instead of the result's `err`.
