@@ -31,19 +31,17 @@ void setFirmware(std::optional<std::string>& firmware, const KivDeviceDesc& devi
 
 void KivApiSink::setHandler(const Handler* handler) {
   handler_ = handler;
-  if (handler_ != nullptr && !waiting_.empty()) {
-    std::vector<kivlog::Event> waiting;
-    waiting.swap(waiting_);
-    for (kivlog::Event& event : waiting) {
-      deliver(event);
-    }
-  }
+  deliverWaiting();
 }
 
 void KivApiSink::setTarget(std::vector<kivlog::Event>* events, std::size_t used) {
   target_ = events;
   targetUsed_ = used;
-  if (target_ != nullptr && !waiting_.empty()) {
+  deliverWaiting();
+}
+
+void KivApiSink::deliverWaiting() {
+  if ((handler_ != nullptr || target_ != nullptr) && !waiting_.empty()) {
     std::vector<kivlog::Event> waiting;
     waiting.swap(waiting_);
     for (kivlog::Event& event : waiting) {

@@ -37,6 +37,8 @@ class KivApiSink : public KivEventSink {
   template <typename T>
   T& slot();
   void deliver(kivlog::Event& event);
+  // Hands the events that came between calls to the call that now runs.
+  void deliverWaiting();
   template <typename T>
   void deliver(T& filled);
 
