@@ -170,8 +170,8 @@ int run(int argc, char** argv) {
   bool processed =
       options.inputFile ? processor.processFile(*options.inputFile) : processor.processStdin();
   shownProgress = nullptr;
-  if (const int error = processor.readError()) {
-    writeToStderr(programName + ": cannot read " + inputName + ": " + std::strerror(error) + '\n');
+  if (const std::string& reason = processor.readError(); !reason.empty()) {
+    writeToStderr(programName + ": cannot read " + inputName + ": " + reason + '\n');
     processed = false;
   }
   KivFirmwareLibrary* const usedLibrary = library ? &*library : nullptr;

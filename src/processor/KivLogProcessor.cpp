@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "input/KivInputSource.h"
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
 #include "processor/KivLineReader.h"
@@ -183,7 +184,7 @@ bool KivLogProcessor::processStream(int fd) {
   if (progress != nullptr) {
     progress->begin(fd);
   }
-  rawInput = std::make_unique<KivLineReader>(fd, [this] {
+  rawInput = std::make_unique<KivLineReader>(KivInputSource::open(fd), [this] {
     flushOutputs();
     if (progress != nullptr) {
       progress->update(rawInput->bytesRead(), lineNumber);

@@ -41,13 +41,15 @@ class KivLogProcessor {
   bool openOutputFolder(const std::string& folder);
   std::optional<KivOutput::Refusal> outputRefusal() const { return outputRefusal_; }
 
-  // Each returns false only when the raw log file cannot be opened. A read error ends the input
-  // as its end would, after everything read before it; readError() tells of it.
+  // Each returns false only when the raw log file cannot be opened. A gzip, zstd or xz capture
+  // is decompressed as it is read. A read error, or damaged compressed data, ends the input as
+  // its end would, after everything read before it; readError() tells of it.
   bool processFile(const std::string& path);
   bool processStdin();
   bool processStream(int fd);
-  // The errno of the read error that ended the input, 0 when the input ended without one.
-  int readError() const { return readError_; }
+  // Why the input ended early (a system error's text, or what is wrong with compressed data);
+  // empty when it ended without an error.
+  const std::string& readError() const { return readError_; }
 
   // The device a descriptor line names, created or updated; null when the line is none or refused.
   KivDeviceDesc* processVersionLine(std::string_view line);
@@ -120,7 +122,7 @@ class KivLogProcessor {
   }
 
   int rawInputFd_ = -1;
-  int readError_ = 0;
+  std::string readError_;
   std::optional<KivOutput::Refusal> outputRefusal_;
   std::unique_ptr<KivOutput> mainLog_;
   std::unique_ptr<std::ostream> mainLogStream_;
