@@ -31,12 +31,13 @@ struct OptionInfo {
 };
 
 constexpr OptionInfo kOptions[] = {
-    {"-r", false},       {"-s", false},       {"-i", true}, {"-l", true},
-    {"-u", true},        {"-o", true},        {"-v", true}, {"-f", true},
-    {"-sig_umac", true}, {"-sig_lmac", true}, {"-F", true}, {"-j", false},
+    {"-r", false}, {"-s", false}, {"-i", true},        {"-l", true},        {"-u", true},
+    {"-o", true},  {"-v", true},  {"-f", true},        {"-sig_umac", true}, {"-sig_lmac", true},
+    {"-F", true},  {"-j", false}, {"--follow", false},
 };
 constexpr std::size_t kLibrary = 10;
 constexpr std::size_t kJson = 11;
+constexpr std::size_t kFollow = 12;
 
 const OptionInfo* optionNamed(std::string_view arg) {
   for (const OptionInfo& option : kOptions) {
@@ -56,6 +57,7 @@ struct Expected {
   bool combined = false;
   std::optional<std::string> value[std::size(kOptions)];  // each option's last value, by index
   bool json = false;
+  bool follow = false;
   // Why the firmware folder cannot be read, when it was given and cannot be.
   std::optional<std::string> folderError;
   std::string umacPath = "kiv_log.elf";
@@ -78,6 +80,7 @@ Expected expectedFor(const std::vector<std::string>& args) {
     e.legacy = e.legacy || option->name == "-u" || option->name == "-l";
     e.combined = e.combined || option->name == "-f";
     e.json = e.json || index == kJson;
+    e.follow = e.follow || index == kFollow;
     if (!option->takesValue) {
       continue;
     }
@@ -171,6 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(c.outcome == e.outcome, "outcome");
   check(c.options.debugLevel == e.debugLevel, "debug level");
   check(c.options.json == e.json, "JSON Lines");
+  check(c.options.follow == e.follow, "follow");
   if (e.folderError) {
     check(status == 1, "unreadable firmware folder status");
     check(err.str() == program + ": cannot read firmware folder " + *e.value[kLibrary] + ": " +

@@ -121,6 +121,7 @@ void commandLineSeeds(Corpus& corpus) {
   corpus.seed("unrecognised", arguments({"C:\\tools\\kivlog.exe", "-r", "-zz", "-i", "f"}));
   corpus.seed("usage_spelling", arguments({"kivlog", "-sig-lmac", "x"}));
   corpus.seed("levels", arguments({"kivlog", "-v", " +3x", "-v", "99999999999"}));
+  corpus.seed("follow", arguments({"kivlog", "--follow", "-i", "raw.log", "-r"}));
 }
 
 std::string withChunks(std::initializer_list<uint16_t> sizes, std::string_view input) {

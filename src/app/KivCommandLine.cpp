@@ -87,6 +87,8 @@ KivCommandLine parseCommandLine(const std::vector<std::string>& args) {
       pendingOptional = &o.libraryFolder;
     } else if (arg == "-j") {
       o.json = true;
+    } else if (arg == "--follow") {
+      o.follow = true;
     } else {
       unrecognised = true;
       break;

@@ -24,6 +24,8 @@ struct KivOptions {
   std::string libraryUmacSignature = "FAST_LOG_UMAC__";
   std::string libraryLmacSignature = "FAST_LOG_LMAC__";
   bool json = false;
+  // --follow: a raw log file is followed as it grows.
+  bool follow = false;
   bool legacyMode = false;
   bool combinedGiven = false;
   int debugLevel = 0;

@@ -33,6 +33,7 @@ constexpr const char* kUsageBody =
     "    -s: Enforce strict matching of firmware version versus loaded ELF version\n"
     "    -F: Folder of firmware builds; each device is decoded with the build it announced\n"
     "    -j: Write JSON Lines instead of text\n"
+    "    --follow: Keep reading the input file as it grows, until interrupted\n"
     "\n"
     "    Input to the tool is taken from stdin by default unless -i option is used. Output goes "
     "to\n"

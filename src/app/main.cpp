@@ -135,6 +135,7 @@ int run(int argc, char** argv) {
   setDebugLevel(options.debugLevel);
   debugLog(kLogDebug, "Debug level is set %d", options.debugLevel);
   processor.strict = options.strict;
+  processor.follow = options.follow;
 
   // Nothing can be decoded without both images; scripts see that in the exit status.
   if (!umac.load(frontEnd.umacPath, options.umacSignature) ||

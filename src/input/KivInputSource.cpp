@@ -1,9 +1,12 @@
 #include "input/KivInputSource.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
 #include "input/KivFdSource.h"
+#include "input/KivFollowSource.h"
 #include "input/KivGzipSource.h"
 #include "input/KivReadAheadSource.h"
 #include "input/KivXzSource.h"
@@ -47,7 +50,11 @@ KivInputSource::~KivInputSource() {
   decoder_.reset();
 }
 
-std::unique_ptr<KivInputSource> KivInputSource::open(int fd) {
+std::unique_ptr<KivInputSource> KivInputSource::open(int fd, const std::string& path, bool follow) {
+  struct stat info {};
+  if (follow && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    return std::make_unique<KivInputSource>(std::make_unique<KivFollowSource>(fd, path));
+  }
   return std::make_unique<KivInputSource>(std::make_unique<KivFdSource>(fd));
 }
 
@@ -124,15 +131,30 @@ ssize_t KivInputSource::readCurrent(char* buffer, std::size_t size) {
 }
 
 ssize_t KivInputSource::read(char* buffer, std::size_t size) {
-  if (!detected_) {
-    detect();
+  for (;;) {
+    if (!detected_) {
+      detect();
+    }
+    const ssize_t got = readCurrent(buffer, size);
+    if (got > 0) {
+      last_ = buffer[got - 1];
+      return got;
+    }
+    if (got < 0) {
+      return fail(decoder_ && detectionEnd_ > 0 ? decoder_->failure() : raw_->failure());
+    }
+    if (raw_->stopped()) {
+      return stop();
+    }
+    if (!raw_->startsAgain()) {
+      return 0;
+    }
+    detected_ = false;
+    decoder_.reset();
+    if (last_ != '\n') {
+      last_ = '\n';
+      buffer[0] = '\n';
+      return 1;
+    }
   }
-  const ssize_t got = readCurrent(buffer, size);
-  if (got < 0) {
-    return fail(decoder_ && detectionEnd_ > 0 ? decoder_->failure() : raw_->failure());
-  }
-  if (got == 0 && raw_->stopped()) {
-    return stop();
-  }
-  return got;
 }

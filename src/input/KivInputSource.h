@@ -9,7 +9,9 @@
 
 // The raw log's text from the source under it: as it is, or decompressed when its first bytes
 // are those of a gzip, zstd or xz capture (the file's name plays no part). The first bytes are
-// read to tell, and then handed on as the text's or the decoder's first bytes.
+// read to tell, and then handed on as the text's or the decoder's first bytes. When the source
+// under it starts again (a followed file emptied or replaced), the format is told afresh, and a
+// last line the old content left without its newline gets one.
 class KivInputSource : public KivByteSource {
  public:
   enum class Format { kPlain, kGzip, kZstd, kXz };
@@ -17,8 +19,11 @@ class KivInputSource : public KivByteSource {
   explicit KivInputSource(std::unique_ptr<KivByteSource> raw);
   ~KivInputSource() override;
 
-  // The raw log on `fd`, which stays the caller's.
-  static std::unique_ptr<KivInputSource> open(int fd);
+  // The raw log on `fd`, which stays the caller's. With `follow`, a regular file is followed as
+  // it grows (see KivFollowSource); `path` names it, so that a file put in its place is read
+  // next, or is empty to follow the descriptor alone. Anything but a regular file is read to
+  // its end, `follow` or not.
+  static std::unique_ptr<KivInputSource> open(int fd, const std::string& path, bool follow);
 
   // The format of the input, told from its first bytes, which this reads unless a read has done
   // so already: it may wait for input. Plain when the input ends, or fails, before telling.
@@ -51,4 +56,6 @@ class KivInputSource : public KivByteSource {
   // What the raw read that ended detection early returned (0 or -1), to be returned after the
   // first bytes; 1 when detection read all it wanted.
   ssize_t detectionEnd_ = 1;
+  // The last byte handed out of the current content; a newline while there was none.
+  char last_ = '\n';
 };

@@ -10,7 +10,7 @@
 
 class KivByteSource;
 
-// Reads text lines from a byte source (a descriptor, a decompressed capture)
+// Reads text lines from a byte source (a descriptor, a followed file, a decompressed capture)
 // through its own buffer. A line is what comes before the
 // next newline, at most kMaxLineLength characters of it: a longer line is handed out in pieces of
 // that length. The state flags follow an input stream's: eof once the input has ended, fail when a

@@ -173,18 +173,19 @@ bool KivLogProcessor::processFile(const std::string& path) {
     debugLog(kLogError, "Unable to open raw log file %s", path.c_str());
     return false;
   }
-  return processStream(rawInputFd_);
+  return processStream(rawInputFd_, path);
 }
 
 bool KivLogProcessor::processStdin() {
   return processStream(STDIN_FILENO);
 }
 
-bool KivLogProcessor::processStream(int fd) {
-  if (progress != nullptr) {
+bool KivLogProcessor::processStream(int fd, const std::string& path) {
+  // A followed file has no end for the progress line to count towards.
+  if (progress != nullptr && !follow) {
     progress->begin(fd);
   }
-  rawInput = std::make_unique<KivLineReader>(KivInputSource::open(fd), [this] {
+  rawInput = std::make_unique<KivLineReader>(KivInputSource::open(fd, path, follow), [this] {
     flushOutputs();
     if (progress != nullptr) {
       progress->update(rawInput->bytesRead(), lineNumber);

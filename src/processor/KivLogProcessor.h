@@ -43,10 +43,11 @@ class KivLogProcessor {
 
   // Each returns false only when the raw log file cannot be opened. A gzip, zstd or xz capture
   // is decompressed as it is read. A read error, or damaged compressed data, ends the input as
-  // its end would, after everything read before it; readError() tells of it.
+  // its end would, after everything read before it; readError() tells of it. With `follow`, a
+  // regular file is followed as it grows (processFile: also when replaced under its name).
   bool processFile(const std::string& path);
   bool processStdin();
-  bool processStream(int fd);
+  bool processStream(int fd, const std::string& path = {});
   // Why the input ended early (a system error's text, or what is wrong with compressed data);
   // empty when it ended without an error.
   const std::string& readError() const { return readError_; }
@@ -93,6 +94,8 @@ class KivLogProcessor {
   };
   std::set<std::unique_ptr<KivDeviceDesc>, DeviceOrder> devices;
   bool strict = false;
+  // Waits for more at the end of a regular file instead of ending.
+  bool follow = false;
   // The raw log, when it is a regular file: no output may write to it.
   std::optional<KivOutput::Identity> inputIdentity;
   // Firmware builds for devices whose versions the primary images do not have; not owned.

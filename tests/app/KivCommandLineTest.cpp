@@ -37,6 +37,7 @@ std::string describe(const KivCommandLine& c) {
        "verbosity " + o.verbosity.value_or("") + " level " + std::to_string(o.debugLevel)},
       {o.umacSignature != d.umacSignature, "sig_umac " + o.umacSignature},
       {o.lmacSignature != d.lmacSignature, "sig_lmac " + o.lmacSignature},
+      {o.follow, "follow"},
   };
   for (const auto& [differs, text] : settings) {
     if (differs) {
@@ -172,6 +173,21 @@ TEST(KivCommandLine, AnUnrecognisedArgumentEndsTheScanAndAsksForTheUsageText) {
        "usage; legacy; umac u.elf; sig_umac FAST_LOG_START_; sig_lmac FAST_LOG_START_"},
       {{"-i", "-r", "-zz"}, "value error -i; input -r"},
       {{"-s", ""}, "usage; strict"},
+  });
+}
+
+// The one long option is one whole argument like the others; any other spelling is unknown.
+TEST(KivCommandLine, FollowIsAWholeArgumentAnywhereAndNoValue) {
+  expectRows({
+      {{"--follow"}, "run; follow"},
+      {{"-r", "--follow", "-i", "in.log", "--follow"}, "run; report; input in.log; follow"},
+      {{"-i", "--follow"}, "value error -i; input --follow"},
+      {{"--follow", "-o"}, "value error -o; follow"},
+      {{"--follow=yes"}, "usage"},
+      {{"-follow"}, "usage"},
+      {{"--Follow"}, "usage"},
+      {{"--fol"}, "usage"},
+      {{"--follow", "--help"}, "usage; follow"},
   });
 }
 

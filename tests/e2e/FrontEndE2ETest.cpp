@@ -37,6 +37,7 @@ std::string usageAfterBanner(const std::string& program) {
          "    -s: Enforce strict matching of firmware version versus loaded ELF version\n"
          "    -F: Folder of firmware builds; each device is decoded with the build it announced\n"
          "    -j: Write JSON Lines instead of text\n"
+         "    --follow: Keep reading the input file as it grows, until interrupted\n"
          "\n"
          "    Input to the tool is taken from stdin by default unless -i option is used. Output "
          "goes to\n"

@@ -23,7 +23,7 @@ fail() {
 
 # Table: the words typed (the last one being completed) | the words offered, sorted, one space apart.
 cases=(
-  'kivlog -|-F -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -|--follow -F -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
   'kivlog -s|-s -sig_lmac -sig_umac'
   'kivlog -v |0 1 2 3'
   'kivlog -v 2|2'
@@ -35,9 +35,11 @@ cases=(
   'kivlog -F f|fw builds'
   'kivlog -sig_umac F|FAST_LOG_START_ FAST_LOG_UMAC__'
   'kivlog -sig_lmac FAST_LOG_L|FAST_LOG_LMAC__'
-  'kivlog -f kiv_log.elf -|-F -f -i -j -o -r -s -sig_lmac -sig_umac -v'
-  'kivlog -u umac.elf -|-F -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
-  'kivlog -r -i capture.log -o out -v 1 -|-F -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -f kiv_log.elf -|--follow -F -f -i -j -o -r -s -sig_lmac -sig_umac -v'
+  'kivlog -u umac.elf -|--follow -F -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -r -i capture.log -o out -v 1 -|--follow -F -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog --|--follow'
+  'kivlog --follow -i |capture.log captures fw builds kiv_log.elf out two words.log'
 )
 for row in "${cases[@]}"; do
   typed=${row%%|*}
