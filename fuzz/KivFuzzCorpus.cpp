@@ -144,6 +144,25 @@ void lineReaderSeeds(Corpus& corpus) {
   corpus.seed("long", withChunks({8191, 13}, run(200, 'z') + "\n" + run(3, '\0') + "tail"));
 }
 
+// Each format in each mode (see KivDecompressFuzz.cpp), on a few lines of a capture.
+void decompressSeeds(Corpus& corpus) {
+  using namespace kivsample;
+  corpus.target("decompress");
+  const std::string text =
+      rawLog({descriptorLine("wlan0"), dataLine("wlan0", 7, kUmacPercent, 3, 0),
+              "[   12.400001] host line"});
+  const char* formats[] = {"gzip", "zstd", "xz"};
+  const char* modes[] = {"whole", "cut", "flip", "arbitrary"};
+  for (int mode = 0; mode < 4; ++mode) {
+    for (int format = 0; format < 3; ++format) {
+      // Split, cut or flipped at byte 40; reads of 2^12 bytes.
+      const std::string header = std::string(1, static_cast<char>(mode * 3 + format)) +
+                                 kivLe16(40) + static_cast<char>(0x1c);
+      corpus.seed(std::string(formats[format]) + "_" + modes[mode], header + text);
+    }
+  }
+}
+
 // The standard combined image; the legacy pair in one file; and images that end inside what the
 // tool reads.
 void imageSeeds(Corpus& corpus) {
@@ -246,6 +265,7 @@ int main(int argc, char** argv) {
     formatterDiffSeeds(corpus);
     commandLineSeeds(corpus);
     lineReaderSeeds(corpus);
+    decompressSeeds(corpus);
     imageSeeds(corpus);
     processorSeeds(corpus);
   } catch (const std::exception& e) {
