@@ -11,10 +11,10 @@
 class KivByteSource;
 
 // Reads text lines from a byte source (a descriptor, a followed file, a decompressed capture)
-// through its own buffer. A line is what comes before the
-// next newline, at most kMaxLineLength characters of it: a longer line is handed out in pieces of
-// that length. The state flags follow an input stream's: eof once the input has ended, fail when a
-// read found nothing at all, bad on a read error.
+// through its own buffer. A line is what comes before the next newline, at most kMaxLineLength
+// characters of it: a longer line is handed out in pieces of that length. The state flags follow
+// an input stream's: eof once the input has ended, fail when a read found nothing at all, bad on
+// a read error.
 //
 // Input that has not arrived yet is waited for (by the source). Once the run is asked to end
 // (KivInterrupt), the input ends at the last whole line read: the lines already read are handed
