@@ -5,12 +5,10 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <string>
 
-#include "support/KivCompress.h"
 #include "support/KivProcess.h"
 #include "support/KivSampleFirmware.h"
 #include "support/KivSampleOutput.h"
@@ -99,36 +97,6 @@ TEST(ProgressE2E, ALongDecodeShowsTheLineOnATerminalAndErasesItBeforeWarnings) {
       EXPECT_EQ(result.err, unknownWarning(1));
     }
   }
-}
-
-// The line counts the compressed bytes of a compressed capture, of the compressed file's size.
-TEST(ProgressE2E, ACompressedCaptureShowsItsCompressedBytes) {
-  KivTempDir dir;
-  writeImage(dir.path());
-  std::string log;
-  while (log.size() < 3 * 1024 * 1024) {
-    log += "[ 1234.567890] wlan0: host line " + std::to_string(log.size()) + "\n";
-  }
-  const std::string capture = kivCompress(KivCompression::kZstd, log);
-  dir.write("raw.zst", capture);
-  // Under 1 MB compressed, so that a count of decompressed bytes (3 MB) would show.
-  ASSERT_LT(capture.size(), 1000000u);
-  char total[32];
-  std::snprintf(total, sizeof total, "%.1f", static_cast<double>(capture.size()) / 1e6);
-  PseudoTerminal pty;
-  KivRunOptions options{.args = {"-i", "raw.zst"}, .workingDirectory = dir.path()};
-  options.holdOutput = std::chrono::milliseconds(1500);
-  options.errorFile = pty.slavePath();
-  const KivRunResult result = runKivlog(options);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_TRUE(result.out == log);
-  const std::string shown = pty.drain();
-  const std::string bytes = std::string(total).replace(1, 1, "\\.");
-  EXPECT_TRUE(std::regex_match(
-      shown, std::regex("(\rkivlog: 0\\.[0-9] MB of " + bytes +
-                        " MB \\((100|[0-9]{1,2})%\\), [0-9.]+( M)? lines/s, [0-9]+:[0-9]{2} "
-                        "left\x1b\\[K)+\r\x1b\\[K")))
-      << shown;
 }
 
 }  // namespace
