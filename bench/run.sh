@@ -14,22 +14,29 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 # One line per case: name, input file in the work folder ("-": empty input), how kivlog gets it
-# (file: -i; pipe: cat file |; stdin: < file; folder: -i and -o into a fresh empty folder), then
-# kivlog's arguments. A binary that does not know an argument shows n/a in that row. A file is
-# decoded with one worker per core unless -P says otherwise; the baseline, which may not know -P,
-# runs every row without it.
+# (file: -i; pipe: cat file |; stdin: < file; folder: -i and -o into a fresh empty folder; zcat,
+# zstdcat, xzcat: that tool's output piped in), then kivlog's arguments. A binary that does not
+# know an argument, or does not read a compressed capture given with -i, shows n/a in that row. A
+# file is decoded with one worker per core unless -P says otherwise; the baseline, which may not
+# know -P, runs every row without it.
 cases=(
-  "data-heavy       data-heavy.log  file    -f kiv_log.elf"
-  "data-heavy-P1    data-heavy.log  file    -f kiv_log.elf -P 1"
-  "host-heavy       host-heavy.log  file    -f kiv_log.elf"
-  "folder           folder.log      folder  -f kiv_log.elf"
-  "folder-P1        folder.log      folder  -f kiv_log.elf -P 1"
-  "pipe             data-heavy.log  pipe    -f kiv_log.elf"
-  "json             data-heavy.log  file    -f kiv_log.elf -j"
-  "json-P1          data-heavy.log  file    -f kiv_log.elf -j -P 1"
-  "library     library.log     file    -f kiv_log.elf -F library"
-  "debug       debug.log       file    -f kiv_log.elf -v 3"
-  "image-load  -               stdin   -f big_image.elf"
+  "data-heavy     data-heavy.log      file     -f kiv_log.elf"
+  "data-heavy-P1  data-heavy.log      file     -f kiv_log.elf -P 1"
+  "host-heavy     host-heavy.log      file     -f kiv_log.elf"
+  "folder         folder.log          folder   -f kiv_log.elf"
+  "folder-P1      folder.log          folder   -f kiv_log.elf -P 1"
+  "pipe           data-heavy.log      pipe     -f kiv_log.elf"
+  "json           data-heavy.log      file     -f kiv_log.elf -j"
+  "json-P1        data-heavy.log      file     -f kiv_log.elf -j -P 1"
+  "library        library.log         file     -f kiv_log.elf -F library"
+  "debug          debug.log           file     -f kiv_log.elf -v 3"
+  "image-load     -                   stdin    -f big_image.elf"
+  "gzip           data-heavy.log.gz   file     -f kiv_log.elf"
+  "zcat           data-heavy.log.gz   zcat     -f kiv_log.elf"
+  "zstd           data-heavy.log.zst  file     -f kiv_log.elf"
+  "zstdcat        data-heavy.log.zst  zstdcat  -f kiv_log.elf"
+  "xz             data-heavy.log.xz   file     -f kiv_log.elf"
+  "xzcat          data-heavy.log.xz   xzcat    -f kiv_log.elf"
 )
 debug_lines=200000
 
@@ -106,6 +113,19 @@ if [ "$(cat "$work/stamp" 2>/dev/null)" != "$stamp" ]; then
   echo "$stamp" > "$work/stamp"
 fi
 cd "$work"
+# The compressed cases' captures, each at its tool's default level.
+[ -f data-heavy.log.gz ] || { echo "Compressing data-heavy.log" >&2; gzip -k data-heavy.log; }
+[ -f data-heavy.log.zst ] || zstd -q -k data-heavy.log
+[ -f data-heavy.log.xz ] || xz -k -T1 data-heavy.log
+
+# The tool that decompresses a compressed capture, by its name; empty for a plain one.
+unpacker() {
+  case $1 in
+    *.gz) echo zcat ;;
+    *.zst) echo zstdcat ;;
+    *.xz) echo xzcat ;;
+  esac
+}
 
 # Runs kivlog once; sets elapsed_us and rss_kb.
 run_kivlog() {
@@ -119,6 +139,7 @@ run_kivlog() {
     stdin) "${timed[@]}" < "$input" > /dev/null ;;
     pipe) cat "$input" | "${timed[@]}" > /dev/null ;;
     folder) "${timed[@]}" -i "$input" -o out > /dev/null ;;
+    zcat | zstdcat | xzcat) "$via" "$input" | "${timed[@]}" > /dev/null ;;
     *) fail "unknown input mode $via" ;;
   esac || fail "$binary $* ($via $input) failed"
   elapsed_us=$((${EPOCHREALTIME//[.,]/} - start))
@@ -138,6 +159,21 @@ knows_args() {
   local out
   out=$("$@" < /dev/null 2>/dev/null || true)
   ! grep -q '^Usage: ' <<< "$out"
+}
+
+# True unless the case reads a compressed capture with -i and the binary does not decompress it.
+reads_input() {
+  local via=$1 tool=$2
+  shift 2
+  [ "$via" = file ] && [ -n "$tool" ] || return 0
+  local compress
+  case $tool in
+    zcat) compress=(gzip -c) ;;
+    zstdcat) compress=(zstd -q -c) ;;
+    xzcat) compress=(xz -c) ;;
+  esac
+  printf 'host line\n' | "${compress[@]}" > probe.capture
+  [ "$("$@" -i probe.capture 2>/dev/null)" = "host line" ]
 }
 
 median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
@@ -167,10 +203,15 @@ for line in "${cases[@]}"; do
   echo "Measuring $name" >&2
   if [ "$input" = - ]; then
     input=/dev/null
+    unpack=
     input_lines=0
     input_bytes=0
   else
-    input_lines=$(wc -l < "$input")
+    unpack=$(unpacker "$input")
+    # A compressed case counts the lines of the text inside and the bytes of the capture.
+    text=$input
+    [ -n "$unpack" ] && text=${input%.*}
+    input_lines=$(wc -l < "$text")
     input_bytes=$(stat -c %s "$input")
     cat "$input" > /dev/null  # into the page cache before the first timed run
   fi
@@ -194,7 +235,12 @@ for line in "${cases[@]}"; do
   known=()
   for i in "${!bins[@]}"; do
     args_of "$i"
-    knows_args "${bins[$i]}" "${bin_argv[@]}" && known+=(1) || known+=(0)
+    if knows_args "${bins[$i]}" "${bin_argv[@]}" &&
+       reads_input "$via" "$unpack" "${bins[$i]}" "${bin_argv[@]}"; then
+      known+=(1)
+    else
+      known+=(0)
+    fi
   done
   times=()
   rss=()
@@ -208,7 +254,11 @@ for line in "${cases[@]}"; do
       times[$i]+=" $elapsed_us"
       rss[$i]+=" $rss_kb"
     done
-    if [ "$input_lines" -gt 0 ]; then
+    if [ -n "$unpack" ]; then
+      # For a compressed capture, the "cat" column is its tool decompressing it alone.
+      run_timed "$unpack" "$input"
+      cat_times+=("$elapsed_us")
+    elif [ "$input_lines" -gt 0 ]; then
       run_timed awk '{print}' "$input"
       awk_times+=("$elapsed_us")
       run_timed cat "$input"
@@ -251,7 +301,7 @@ for line in "${cases[@]}"; do
       print row
     }'
 done
-rm -rf out
+rm -rf out probe.capture
 
 if [ "$micro" = 1 ]; then
   echo

@@ -42,7 +42,8 @@ constexpr std::size_t kWorkers = 12;
 
 // Long options: the value as "--name=value" or as the next argument.
 constexpr OptionInfo kLongOptions[] = {
-    {"--color", true}, {"--level", true}, {"--device", true}, {"--mac", true}, {"--no-host", false},
+    {"--color", true}, {"--level", true},    {"--device", true},
+    {"--mac", true},   {"--no-host", false}, {"--follow", false},
 };
 constexpr std::string_view kLevelNames[] = {"CRITICAL", "ERROR", "WARNING", "INFO1",
                                             "INFO2",    "TRACE", "DUMP",    "ALWAYS"};
@@ -85,6 +86,7 @@ struct Expected {
   // The first value a long option does not take, and that option.
   std::string badValueOption;
   std::string badValue;
+  bool follow = false;
   // Why the firmware folder cannot be read, when it was given and cannot be.
   std::optional<std::string> folderError;
   std::string umacPath = "kiv_log.elf";
@@ -140,7 +142,7 @@ Expected expectedFor(const std::vector<std::string>& args) {
         break;
       }
       if (!option->takesValue) {
-        e.filters.noHost = true;
+        (name == "--follow" ? e.follow : e.filters.noHost) = true;
         continue;
       }
       std::string value;
@@ -272,6 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(c.options.debugLevel == e.debugLevel, "debug level");
   check(c.options.json == e.json, "JSON Lines");
   check(c.options.workers == e.workers, "workers");
+  check(c.options.follow == e.follow, "follow");
   if (e.folderError) {
     check(status == 1, "unreadable firmware folder status");
     check(err.str() == program + ": cannot read firmware folder " + *e.value[kLibrary] + ": " +

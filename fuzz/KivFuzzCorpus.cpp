@@ -124,6 +124,7 @@ void commandLineSeeds(Corpus& corpus) {
   corpus.seed("long_options", arguments({"kivlog", "--level", "error", "--device=wlan0", "--mac",
                                          "LMAC", "--no-host", "--color=always", "--device", ""}));
   corpus.seed("bad_value", arguments({"kivlog", "--mac", "UMAC_CR", "--level=notice"}));
+  corpus.seed("follow", arguments({"kivlog", "--follow", "-i", "raw.log", "-r"}));
 }
 
 // The line reader's input: chunk sizes, the chunks after which the run is asked to end (0: never),
@@ -150,6 +151,25 @@ void lineReaderSeeds(Corpus& corpus) {
   // Asked to end with a line half read, and with a line past the cut half read.
   corpus.seed("stop", withChunks({5, 3}, "ab\ncd\nef\ngh\n", 2));
   corpus.seed("stop_after_cut", withChunks({4100}, run(65, 'x') + "\n", 1));
+}
+
+// Each format in each mode (see KivDecompressFuzz.cpp), on a few lines of a capture.
+void decompressSeeds(Corpus& corpus) {
+  using namespace kivsample;
+  corpus.target("decompress");
+  const std::string text =
+      rawLog({descriptorLine("wlan0"), dataLine("wlan0", 7, kUmacPercent, 3, 0),
+              "[   12.400001] host line"});
+  const char* formats[] = {"gzip", "zstd", "xz"};
+  const char* modes[] = {"whole", "cut", "flip", "arbitrary"};
+  for (int mode = 0; mode < 4; ++mode) {
+    for (int format = 0; format < 3; ++format) {
+      // Split, cut or flipped at byte 40; reads of 2^12 bytes.
+      const std::string header = std::string(1, static_cast<char>(mode * 3 + format)) +
+                                 kivLe16(40) + static_cast<char>(0x1c);
+      corpus.seed(std::string(formats[format]) + "_" + modes[mode], header + text);
+    }
+  }
 }
 
 // The standard combined image; the legacy pair in one file; and images that end inside what the
@@ -273,6 +293,7 @@ int main(int argc, char** argv) {
     formatterDiffSeeds(corpus);
     commandLineSeeds(corpus);
     lineReaderSeeds(corpus);
+    decompressSeeds(corpus);
     imageSeeds(corpus);
     processorSeeds(corpus);
   } catch (const std::exception& e) {

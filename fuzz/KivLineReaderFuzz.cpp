@@ -1,9 +1,10 @@
 // The line reader must hand out the same lines, cut flags and final state however its input
-// arrives: the same bytes are read once in one piece from a file and once through a pipe in
-// chunks whose sizes come from the input (single bytes, odd sizes, chunks ending on either side of
-// the 4095-character cut). Both are also checked against the plain definition of a line. A read
-// in chunks may also be asked to end after some chunks, as a signal asks: then only the whole
-// lines of what was read come out.
+// arrives: the same bytes are read once in one piece from a file, once through a pipe in chunks
+// whose sizes come from the input (single bytes, odd sizes, chunks ending on either side of the
+// 4095-character cut), and once compressed (gzip, zstd or xz, chosen by the input) and
+// decompressed as they are read. All are also checked against the plain definition of a line. A
+// read in chunks may also be asked to end after some chunks, as a signal asks: then only the
+// whole lines of what was read come out.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -15,7 +16,9 @@
 #include <vector>
 
 #include "KivFuzzSupport.h"
+#include "input/KivInputSource.h"
 #include "processor/KivLineReader.h"
+#include "support/KivCompress.h"
 #include "support/KivInterrupt.h"
 
 namespace {
@@ -66,6 +69,20 @@ Result readAtOnce(const std::string& input) {
   }
   KivLineReader reader(fd);
   Result result = readAll(reader);
+  ::close(fd);
+  return result;
+}
+
+Result readCompressed(const std::string& input, KivCompression format) {
+  const int fd = kivMemoryFile(kivCompress(format, input));
+  if (fd < 0) {
+    kivFuzzFail("no memory file");
+  }
+  Result result;
+  {
+    KivLineReader reader(KivInputSource::open(fd, "", false));
+    result = readAll(reader);
+  }
   ::close(fd);
   return result;
 }
@@ -150,8 +167,8 @@ Result expectedWhenStopped(std::string_view input) {
 }  // namespace
 
 // Byte 0: the number of chunk sizes, each two bytes (low four bits), and the number of chunks
-// after which the run is asked to end (high four bits; 0: never); then the input, in which kRun
-// starts a run.
+// after which the run is asked to end (high four bits; 0: never), which modulo 3 also picks the
+// compression format; then the input, in which kRun starts a run.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) {
     return 0;
@@ -189,6 +206,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   } else if (!(inChunks == atOnce)) {
     kivFuzzFail("lines read in chunks differ from lines read at once");
+  }
+  if (!(readCompressed(input, static_cast<KivCompression>(data[0] / 16 % 3)) == atOnce)) {
+    kivFuzzFail("lines read compressed differ from lines read at once");
   }
   return 0;
 }

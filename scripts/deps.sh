@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages a build needs are installed.
-#   scripts/deps.sh demo   compiler, CMake and Ninja
-#   scripts/deps.sh test   the above plus GoogleTest/GoogleMock, and a JSON parser, jq and lnav for
-#                          the tests
+#   scripts/deps.sh demo   compiler, CMake, Ninja and pkg-config, and the compression libraries the
+#                          tool reads compressed captures with (zlib, libzstd, liblzma)
+#   scripts/deps.sh test   the above plus GoogleTest/GoogleMock, a JSON parser, jq and lnav,
+#                          and the gzip, zstd and xz tools that make the tests' compressed captures
 #   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, and valgrind
-#   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time
+#   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time (the compression
+#                          tools also make the benchmark's compressed cases)
 #   scripts/deps.sh package  demo's packages plus the Debian package tools and the manual's linters
 # As root it installs what is missing; otherwise it prints the one apt-get line to run.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build)
+packages=(g++ cmake ninja-build pkg-config zlib1g-dev libzstd-dev liblzma-dev)
+compressors=(gzip zstd xz-utils)
 case "${1:-demo}" in
   demo) ;;
-  test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav) ;;
-  ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav clang libclang-rt-14-dev valgrind) ;;
-  bench) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq libbenchmark-dev time) ;;
+  test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav "${compressors[@]}") ;;
+  ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav "${compressors[@]}" clang
+                 libclang-rt-14-dev valgrind) ;;
+  bench) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq "${compressors[@]}"
+                    libbenchmark-dev time) ;;
   package) packages+=(dpkg-dev binutils groff-base mandoc man-db) ;;
   *) echo "usage: $0 [demo|test|ci|bench|package]" >&2; exit 2 ;;
 esac

@@ -17,7 +17,7 @@ seconds="${1:-30}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(formatter processor image command_line formatter_diff line_reader)
+  targets=(formatter processor image command_line formatter_diff line_reader decompress)
 fi
 
 bash scripts/deps.sh ci

@@ -13,7 +13,7 @@ build=build/test
 # so is the progress line's test, which needs the child to read its input more than a second
 # after it started reading, and valgrind's start-up takes up the second it holds the child for.
 run=(valgrind -q --trace-children=yes --error-exitcode=99
-     --trace-children-skip='*/cc1*,*clang*,*/as,*/ld,*/ld.*,*/collect2,*gcc*,*g++*,*c++*,*/cc,*qemu*,*/sh,*/bash,*/make,*/cmake,*/ninja')
+     --trace-children-skip='*/cc1*,*clang*,*/as,*/ld,*/ld.*,*/collect2,*gcc*,*g++*,*c++*,*/cc,*qemu*,*/sh,*/bash,*/make,*/cmake,*/ninja,*/gzip,*/zstd,*/xz')
 "${run[@]}" "$build/tests/kivlog_tests" \
   --gtest_filter=-FrontEndE2E.UsageTextAnswersHelpUnrecognisedArgumentsAndCommandLineErrors:ProgressE2E.* \
   --gtest_brief=1

@@ -155,8 +155,8 @@ void Decoder::Impl::endFile() {
   reading_ = false;
   processor_.endStream();
   processor_.closeInput();
-  if (const int error = processor_.readError()) {
-    throw InputError("cannot read " + readPath_ + ": " + std::strerror(error));
+  if (const std::string& reason = processor_.readError(); !reason.empty()) {
+    throw InputError("cannot read " + readPath_ + ": " + reason);
   }
 }
 

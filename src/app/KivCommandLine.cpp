@@ -25,7 +25,7 @@ int levelFromText(const std::string& text) {
 
 // The long options. One that takes a value takes it as "--name=value" or as the next argument, as
 // the short options do.
-enum class LongOption { kColour, kLevel, kDevice, kMac, kNoHost };
+enum class LongOption { kColour, kLevel, kDevice, kMac, kNoHost, kFollow };
 
 struct LongOptionInfo {
   std::string_view name;
@@ -36,7 +36,7 @@ struct LongOptionInfo {
 constexpr LongOptionInfo kLongOptions[] = {
     {"--color", LongOption::kColour, true},    {"--level", LongOption::kLevel, true},
     {"--device", LongOption::kDevice, true},   {"--mac", LongOption::kMac, true},
-    {"--no-host", LongOption::kNoHost, false},
+    {"--no-host", LongOption::kNoHost, false}, {"--follow", LongOption::kFollow, false},
 };
 
 const LongOptionInfo* longOptionNamed(std::string_view name) {
@@ -74,6 +74,8 @@ std::optional<uint16_t> levelNamed(std::string_view text) {
 void applyLongFlag(LongOption option, KivOptions& o) {
   if (option == LongOption::kNoHost) {
     o.filters.noHost = true;
+  } else if (option == LongOption::kFollow) {
+    o.follow = true;
   }
 }
 
@@ -106,6 +108,7 @@ bool applyLongValue(LongOption option, const std::string& value, KivOptions& o) 
       }
       return false;
     case LongOption::kNoHost:
+    case LongOption::kFollow:
       break;
   }
   return false;

@@ -35,6 +35,8 @@ struct KivOptions {
   int workers = 0;
   KivEventFilter::Rules filters;
   KivColourMode colour = KivColourMode::kAuto;
+  // --follow: a raw log file is followed as it grows.
+  bool follow = false;
   bool legacyMode = false;
   bool combinedGiven = false;
   int debugLevel = 0;

@@ -159,6 +159,7 @@ int run(int argc, char** argv) {
 
   debugLog(kLogDebug, "Debug level is set %d", options.debugLevel);
   processor.strict = options.strict;
+  processor.follow = options.follow;
 
   // Nothing can be decoded without both images; scripts see that in the exit status.
   if (!umac.load(frontEnd.umacPath, options.umacSignature) ||
@@ -197,9 +198,10 @@ int run(int argc, char** argv) {
     writer->setMainOutput(*processor.mainLog());
   }
   // A regular file is decoded by one worker per core, unless -P says how many; anything else (a
-  // pipe, a terminal) is read as it comes, by one, so that a live capture is decoded live.
+  // pipe, a terminal) is read as it comes, by one, so that a live capture is decoded live, and
+  // so is a file that is followed as it grows.
   std::size_t workers = 1;
-  if (inputIsFile) {
+  if (inputIsFile && !options.follow) {
     workers = options.workers > 0 ? static_cast<std::size_t>(options.workers) : availableCores();
   }
   workers = std::min(workers, kMaxWorkers);
@@ -234,8 +236,8 @@ int run(int argc, char** argv) {
         options.inputFile ? processor.processFile(*options.inputFile) : processor.processStdin();
   }
   shownProgress = nullptr;
-  if (const int error = processor.readError()) {
-    writeToStderr(programName + ": cannot read " + inputName + ": " + std::strerror(error) + '\n');
+  if (const std::string& reason = processor.readError(); !reason.empty()) {
+    writeToStderr(programName + ": cannot read " + inputName + ": " + reason + '\n');
     processed = false;
   }
   KivRunSetup setup;

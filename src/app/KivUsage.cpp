@@ -40,6 +40,7 @@ constexpr const char* kUsageBody =
     "    --device <id>: Only this device's firmware lines; may be repeated\n"
     "    --mac <UMAC|LMAC>: Only the firmware lines of this processor\n"
     "    --no-host: Leave host lines out\n"
+    "    --follow: Keep reading the input file as it grows, until interrupted\n"
     "\n"
     "    Input to the tool is taken from stdin by default unless -i option is used. Output goes "
     "to\n"

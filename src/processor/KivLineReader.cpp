@@ -1,11 +1,9 @@
 #include "processor/KivLineReader.h"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
+#include "input/KivByteSource.h"
+#include "input/KivFdSource.h"
 #include "support/KivInterrupt.h"
 
 namespace {
@@ -16,8 +14,18 @@ constexpr std::size_t kBufferSize = 1024 * 1024;
 
 }  // namespace
 
+KivLineReader::KivLineReader(std::unique_ptr<KivByteSource> source,
+                             std::function<void()> beforeWait)
+    : source_(std::move(source)), beforeWait_(std::move(beforeWait)), buffer_(kBufferSize) {}
+
 KivLineReader::KivLineReader(int fd, std::function<void()> beforeWait)
-    : fd_(fd), beforeWait_(std::move(beforeWait)), buffer_(kBufferSize) {}
+    : KivLineReader(std::make_unique<KivFdSource>(fd), std::move(beforeWait)) {}
+
+KivLineReader::~KivLineReader() = default;
+
+uint64_t KivLineReader::bytesRead() const {
+  return source_->bytesConsumed();
+}
 
 bool KivLineReader::deliver(std::size_t length, std::size_t consumed, std::string_view& line) {
   line = std::string_view(buffer_.data() + begin_, std::min(length, nul_ - begin_));
@@ -75,42 +83,27 @@ bool KivLineReader::refill() {
   if (beforeWait_) {
     beforeWait_();
   }
-  for (;;) {
-    if (KivInterrupt::requested()) {
-      stopped_ = true;
-      eof_ = true;
-      return false;
-    }
-    // Waits for input, or for the run to be asked to end. A regular file is always ready; a
-    // descriptor that is not open is left to the read to report.
-    pollfd waitFor[2] = {{fd_, POLLIN, 0}, {KivInterrupt::wakeFd(), POLLIN, 0}};
-    if (fd_ >= 0 && ::poll(waitFor, waitFor[1].fd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) {
-      error_ = errno;
-      bad_ = true;
-      return false;
-    }
-    if (KivInterrupt::requested()) {
-      continue;
-    }
-    const ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-    if (got > 0) {
-      const std::size_t oldEnd = end_;
-      end_ += static_cast<std::size_t>(got);
-      bytesRead_ += static_cast<uint64_t>(got);
-      if (nul_ == oldEnd) {
-        nul_ = findNul(oldEnd);
-      }
-      return true;
-    }
-    if (got == 0) {
-      eof_ = true;
-      return false;
-    }
-    // A non-blocking descriptor with nothing to read yet is waited for again.
-    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-      error_ = errno;
-      bad_ = true;
-      return false;
-    }
+  // Also checked here: decompressed input may come without a read of the descriptor.
+  if (KivInterrupt::requested()) {
+    stopped_ = true;
+    eof_ = true;
+    return false;
   }
+  const ssize_t got = source_->read(buffer_.data() + end_, buffer_.size() - end_);
+  if (got > 0) {
+    const std::size_t oldEnd = end_;
+    end_ += static_cast<std::size_t>(got);
+    if (nul_ == oldEnd) {
+      nul_ = findNul(oldEnd);
+    }
+    return true;
+  }
+  if (got == 0) {
+    stopped_ = source_->stopped();
+    eof_ = true;
+    return false;
+  }
+  error_ = source_->failure();
+  bad_ = true;
+  return false;
 }

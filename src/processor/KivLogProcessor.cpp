@@ -9,6 +9,7 @@
 #include <iostream>
 #include <limits>
 
+#include "input/KivInputSource.h"
 #include "metadata/KivFirmwareLibrary.h"
 #include "metadata/KivLogMetadata.h"
 #include "output/KivPieceOutput.h"
@@ -176,7 +177,7 @@ bool KivLogProcessor::openFile(const std::string& path) {
   if (openInput(path) < 0) {
     return false;
   }
-  beginStream(rawInputFd_);
+  beginStream(rawInputFd_, {}, path);
   return true;
 }
 
@@ -194,16 +195,18 @@ bool KivLogProcessor::processStdin() {
   return processStream(STDIN_FILENO);
 }
 
-bool KivLogProcessor::processStream(int fd) {
-  beginStream(fd);
+bool KivLogProcessor::processStream(int fd, const std::string& path) {
+  beginStream(fd, {}, path);
   while (processLines(std::numeric_limits<std::size_t>::max())) {
   }
   endStream();
   return true;
 }
 
-void KivLogProcessor::beginStream(int fd, std::function<void()> beforeRead) {
-  if (progress != nullptr) {
+void KivLogProcessor::beginStream(int fd, std::function<void()> beforeRead,
+                                  const std::string& path) {
+  // A followed file has no end for the progress line to count towards.
+  if (progress != nullptr && !follow) {
     progress->begin(fd);
   }
   if (!beforeRead) {
@@ -214,7 +217,8 @@ void KivLogProcessor::beginStream(int fd, std::function<void()> beforeRead) {
       }
     };
   }
-  rawInput = std::make_unique<KivLineReader>(fd, std::move(beforeRead));
+  rawInput = std::make_unique<KivLineReader>(KivInputSource::open(fd, path, follow),
+                                             std::move(beforeRead));
 }
 
 bool KivLogProcessor::processLines(std::size_t count) {

@@ -51,11 +51,13 @@ class KivLogProcessor {
   bool openOutputFolder(const std::string& folder);
   std::optional<KivOutput::Refusal> outputRefusal() const { return outputRefusal_; }
 
-  // Each returns false only when the raw log file cannot be opened. A read error ends the input
-  // as its end would, after everything read before it; readError() tells of it.
+  // Each returns false only when the raw log file cannot be opened. A gzip, zstd or xz capture
+  // is decompressed as it is read. A read error, or damaged compressed data, ends the input as
+  // its end would, after everything read before it; readError() tells of it. With `follow`, a
+  // regular file is followed as it grows (processFile: also when replaced under its name).
   bool processFile(const std::string& path);
   bool processStdin();
-  bool processStream(int fd);
+  bool processStream(int fd, const std::string& path = {});
 
   // The same a part at a time: openFile() (false, after its ERR line, when the file cannot be
   // opened) or beginStream(), then processLines() until it returns false at the end of the
@@ -64,9 +66,10 @@ class KivLogProcessor {
   // Opens the raw log file for reading, kept until closeInput(); -1 (after the ERR line) when it
   // cannot be opened.
   int openInput(const std::string& path);
+  // Starts reading the input on `fd`, named `path` when it is a file given by name.
   // `beforeRead` runs before each read of the input, which may wait; by default it flushes the
   // outputs and redraws the progress line.
-  void beginStream(int fd, std::function<void()> beforeRead = {});
+  void beginStream(int fd, std::function<void()> beforeRead = {}, const std::string& path = {});
   // Processes up to `count` lines; false once the input has ended.
   bool processLines(std::size_t count);
   void endStream();
@@ -76,8 +79,9 @@ class KivLogProcessor {
   // Processes `text` as input lines, as if read from a stream: split at its line ends, each line
   // cut at a zero byte and into pieces of at most 4095 characters.
   void processText(std::string_view text);
-  // The errno of the read error that ended the input, 0 when the input ended without one.
-  int readError() const { return readError_; }
+  // Why the input ended early (a system error's text, or what is wrong with compressed data);
+  // empty when it ended without an error.
+  const std::string& readError() const { return readError_; }
 
   // The device a descriptor line names, created or updated; null when the line is none or refused.
   KivDeviceDesc* processVersionLine(std::string_view line);
@@ -165,6 +169,8 @@ class KivLogProcessor {
   };
   std::set<std::unique_ptr<KivDeviceDesc>, DeviceOrder> devices;
   bool strict = false;
+  // Waits for more at the end of a regular file instead of ending.
+  bool follow = false;
   // The raw log, when it is a regular file: no output may write to it.
   std::optional<KivOutput::Identity> inputIdentity;
   // Firmware builds for devices whose versions the primary images do not have; not owned.
@@ -192,7 +198,7 @@ class KivLogProcessor {
   void openPersonalLog(KivDeviceDesc& device);
 
   int rawInputFd_ = -1;
-  int readError_ = 0;
+  std::string readError_;
   std::optional<KivOutput::Refusal> outputRefusal_;
   std::unique_ptr<KivEventSink> defaultSink_;
   KivOpenBuilds openBuilds_;

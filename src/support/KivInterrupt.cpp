@@ -3,14 +3,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <initializer_list>
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
-volatile std::sig_atomic_t stopSignal = 0;
+// Atomic rather than volatile: the input may be read in a thread of its own (a compressed
+// capture's decompression), which tests the request as the signal handler sets it.
+std::atomic<int> stopRequested{0};
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 // Self-pipe: the handler writes a byte, a poll for input sees the read end become readable.
 int wakePipe[2] = {-1, -1};
 

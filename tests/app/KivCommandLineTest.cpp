@@ -48,6 +48,7 @@ std::string describe(const KivCommandLine& c) {
       {!devices.empty(), "devices" + devices},
       {o.filters.mac.has_value(), "mac " + std::to_string(o.filters.mac.value_or(0))},
       {o.filters.noHost, "no host"},
+      {o.follow, "follow"},
   };
   for (const auto& [differs, text] : settings) {
     if (differs) {
@@ -223,6 +224,21 @@ TEST(KivCommandLine, AValueALongOptionDoesNotTakeIsAnErrorAfterAnyMissingValue) 
       {{"--colour=never"}, "usage"},
       {{"--"}, "usage"},
       {{"-zz", "--level", "x"}, "usage"},
+  });
+}
+
+// The one long option is one whole argument like the others; any other spelling is unknown.
+TEST(KivCommandLine, FollowIsAWholeArgumentAnywhereAndNoValue) {
+  expectRows({
+      {{"--follow"}, "run; follow"},
+      {{"-r", "--follow", "-i", "in.log", "--follow"}, "run; report; input in.log; follow"},
+      {{"-i", "--follow"}, "value error -i; input --follow"},
+      {{"--follow", "-o"}, "value error -o; follow"},
+      {{"--follow=yes"}, "usage"},
+      {{"-follow"}, "usage"},
+      {{"--Follow"}, "usage"},
+      {{"--fol"}, "usage"},
+      {{"--follow", "--help"}, "usage; follow"},
   });
 }
 

@@ -24,8 +24,8 @@ fail() {
 # Table: the words typed (the last one being completed) | the words offered, sorted, one space apart.
 # bash hands "--color=al" over as three words, "--color = al", as the rows write it.
 cases=(
-  'kivlog -|--color= --device --level --mac --no-host -F -P -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
-  'kivlog --|--color= --device --level --mac --no-host'
+  'kivlog -|--color= --device --follow --level --mac --no-host -F -P -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog --|--color= --device --follow --level --mac --no-host'
   'kivlog --c|--color='
   'kivlog --level |ALWAYS CRITICAL DUMP ERROR INFO1 INFO2 TRACE WARNING'
   'kivlog --level I|INFO1 INFO2'
@@ -50,9 +50,10 @@ cases=(
   'kivlog -F f|fw builds'
   'kivlog -sig_umac F|FAST_LOG_START_ FAST_LOG_UMAC__'
   'kivlog -sig_lmac FAST_LOG_L|FAST_LOG_LMAC__'
-  'kivlog -f kiv_log.elf -|--color= --device --level --mac --no-host -F -P -f -i -j -o -r -s -sig_lmac -sig_umac -v'
-  'kivlog -u umac.elf -|--color= --device --level --mac --no-host -F -P -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
-  'kivlog -r -i capture.log -o out -v 1 -|--color= --device --level --mac --no-host -F -P -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -f kiv_log.elf -|--color= --device --follow --level --mac --no-host -F -P -f -i -j -o -r -s -sig_lmac -sig_umac -v'
+  'kivlog -u umac.elf -|--color= --device --follow --level --mac --no-host -F -P -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog -r -i capture.log -o out -v 1 -|--color= --device --follow --level --mac --no-host -F -P -f -i -j -l -o -r -s -sig_lmac -sig_umac -u -v'
+  'kivlog --follow -i |capture.log captures fw builds kiv_log.elf out two words.log'
 )
 for row in "${cases[@]}"; do
   typed=${row%%|*}

@@ -165,8 +165,10 @@ KivRunResult runKivlog(const KivRunOptions& given) {
   std::optional<int> fileInput;
   if (const auto workers = forcedWorkers(); workers && !options.binary) {
     options.args.insert(options.args.begin(), {"-P", *workers});
-    fileInput = inputFile(options.input);
-    options.input.clear();
+    if (!options.pipedInput) {
+      fileInput = inputFile(options.input);
+      options.input.clear();
+    }
   }
   int in[2], out[2], err[2];
   makePipe(in);

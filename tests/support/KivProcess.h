@@ -34,6 +34,9 @@ struct KivRunOptions {
   std::chrono::milliseconds holdOutput{0};
   // A child still running after this long is killed (its status is then 128 + SIGKILL).
   std::chrono::milliseconds timeout{60000};
+  // Standard input stays a pipe also when the suite's runs read their input from files
+  // (KIVLOG_TEST_WORKERS): for a test of what kivlog does with a pipe.
+  bool pipedInput = false;
 };
 
 struct KivRunResult {
