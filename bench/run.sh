@@ -14,8 +14,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 # One line per case: name, input file in the work folder ("-": empty input), how kivlog gets it
-# (file: -i; pipe: cat file |; stdin: < file; folder: -i and -o into a fresh empty folder), then
-# kivlog's arguments. A binary that does not know an argument shows n/a in that row.
+# (file: -i; pipe: cat file |; stdin: < file; folder: -i and -o into a fresh empty folder; python:
+# the Python module's Decoder.decode_file, of the current build only), then kivlog's arguments. A
+# binary that does not know an argument shows n/a in that row.
 cases=(
   "data-heavy  data-heavy.log  file    -f kiv_log.elf"
   "host-heavy  host-heavy.log  file    -f kiv_log.elf"
@@ -25,7 +26,14 @@ cases=(
   "library     library.log     file    -f kiv_log.elf -F library"
   "debug       debug.log       file    -f kiv_log.elf -v 3"
   "image-load  -               stdin   -f big_image.elf"
+  "python      data-heavy.log  python  -f kiv_log.elf"
 )
+# The python case: every event of the file as a dict, with the module built here.
+python=/usr/bin/python3
+python_decode='import sys, kivlog
+for event in kivlog.Decoder(elf=sys.argv[sys.argv.index("-f") + 1]).decode_file(sys.argv[1]):
+    pass'
+
 debug_lines=200000
 
 lines=${N:-2000000}
@@ -59,7 +67,7 @@ bash scripts/deps.sh bench >&2
 echo "Building Release in $build" >&2
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKIVLOG_TESTS=ON \
   -DKIVLOG_BENCHMARKS=ON >/dev/null
-cmake --build "$build" --parallel 2 --target kivlog kivlog_workload kivlog_bench >&2
+cmake --build "$build" --parallel 2 --target kivlog kivlog_workload kivlog_bench kivlog_python >&2
 
 # kivlog built at a git revision, kept per commit under $build/baseline.
 build_baseline() {
@@ -108,6 +116,9 @@ run_kivlog() {
     stdin) "${timed[@]}" < "$input" > /dev/null ;;
     pipe) cat "$input" | "${timed[@]}" > /dev/null ;;
     folder) "${timed[@]}" -i "$input" -o out > /dev/null ;;
+    python)
+      /usr/bin/time -f %M -o "$rss_file" env PYTHONPATH="$build/python" "$python" -c "$python_decode" \
+        "$input" "$@" ;;
     *) fail "unknown input mode $via" ;;
   esac || fail "$binary $* ($via $input) failed"
   elapsed_us=$((${EPOCHREALTIME//[.,]/} - start))
@@ -166,7 +177,11 @@ for line in "${cases[@]}"; do
 
   known=()
   for bin in "${bins[@]}"; do
-    knows_args "$bin" "${argv[@]}" && known+=(1) || known+=(0)
+    if [ "$via" = python ]; then
+      [ "$bin" = "$build/kivlog" ] && known+=(1) || known+=(0)
+    else
+      knows_args "$bin" "${argv[@]}" && known+=(1) || known+=(0)
+    fi
   done
   times=()
   rss=()

@@ -9,7 +9,7 @@ namespace {
 
 // How many events a part of a file brings at most: enough for the GIL to be released rarely,
 // few enough for the events to stay in the caches.
-constexpr std::size_t kPart = 1024;
+constexpr std::size_t kPart = 128;
 
 // The bytes of a str (as UTF-8) or of a bytes-like object.
 class LineBytes {
