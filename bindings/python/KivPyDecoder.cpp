@@ -11,6 +11,8 @@ namespace {
 // few enough for the events to stay in the caches.
 constexpr std::size_t kPart = 128;
 
+constexpr const char* kInUse = "the decoder is in use";
+
 // The bytes of a str (as UTF-8) or of a bytes-like object.
 class LineBytes {
  public:
@@ -51,7 +53,7 @@ class LineBytes {
 
 KivPyDecoder::Use::Use(KivPyDecoder& decoder) : decoder_(decoder) {
   if (decoder_.inUse_) {
-    throw std::logic_error("the decoder is in use by another thread");
+    throw std::logic_error(kInUse);
   }
   decoder_.inUse_ = true;
 }
@@ -89,15 +91,26 @@ py::object KivPyDecoder::report() {
 
 std::uint64_t KivPyDecoder::open(const std::filesystem::path& path) {
   const Use use(*this);
-  {
-    const py::gil_scoped_release released;
-    decoder_->open(path.string());
-  }
-  return ++file_;
+  // The file before ends even when this one cannot be opened.
+  const std::uint64_t file = ++file_;
+  const py::gil_scoped_release released;
+  decoder_->open(path.string());
+  return file;
 }
 
 bool KivPyDecoder::read(std::vector<kivlog::Event>& events) {
   const Use use(*this);
   const py::gil_scoped_release released;
   return decoder_->read(events, kPart);
+}
+
+PyObject* KivPyDecoder::dictOf(const kivlog::Event& event) {
+  if (inUse_) {
+    PyErr_SetString(PyExc_RuntimeError, kInUse);
+    return nullptr;
+  }
+  inUse_ = true;
+  PyObject* dict = events_.toDict(event);
+  inUse_ = false;
+  return dict;
 }

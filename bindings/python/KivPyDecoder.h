@@ -30,10 +30,14 @@ class KivPyDecoder {
   // file has ended.
   bool read(std::vector<kivlog::Event>& events);
 
-  KivPyEvents& events() { return events_; }
+  // The dict of an event of the open file; null with a Python error set, also when the decoder
+  // is in use: by another thread, or by code that ran while a dict was made (a finaliser).
+  PyObject* dictOf(const kivlog::Event& event);
 
  private:
-  // Marks the decoder as in use while it lives; throws when it already was.
+  // Marks the decoder as in use while it lives; throws when it already was: while another thread
+  // has released the GIL in a call, or when a finaliser that runs while a dict is made calls the
+  // decoder.
   class Use {
    public:
     explicit Use(KivPyDecoder& decoder);

@@ -99,6 +99,7 @@ KivPyEvents::~KivPyEvents() {
     set[0].clear();
     set[1].clear();
   }
+  scratch_.clear();
   release(shape_);
   for (Word& w : devices_) {
     release(w.text);
@@ -204,6 +205,7 @@ KivPyEvents::Statement* KivPyEvents::statement(const kivlog::DecodedRecord& e) {
                  (uint64_t{e.sourceLine} << 32 | uint64_t{e.module} << 16 | e.format.size());
   key = (key ^ (key >> 31)) * 0xBF58476D1CE4E5B9;
   std::array<Statement, 2>& set = statements_[(key >> 32) % kStatementSets];
+  const bool cached = e.file.size() + e.format.size() + e.level.size() <= kCachedTexts;
   if (set[0].holds(e)) {
     return &set[0];
   }
@@ -211,9 +213,13 @@ KivPyEvents::Statement* KivPyEvents::statement(const kivlog::DecodedRecord& e) {
     std::swap(set[0], set[1]);
     return &set[0];
   }
-  set[1].clear();
-  std::swap(set[0], set[1]);
-  Statement& s = set[0];
+  if (cached) {
+    set[1].clear();
+    std::swap(set[0], set[1]);
+  } else {
+    scratch_.clear();
+  }
+  Statement& s = cached ? set[0] : scratch_;
   s.members = {kivPyText(e.level), PyLong_FromUnsignedLong(e.module), kivPyText(e.file),
                PyLong_FromUnsignedLong(e.sourceLine), kivPyText(e.format)};
   for (PyObject* member : s.members) {
@@ -221,6 +227,9 @@ KivPyEvents::Statement* KivPyEvents::statement(const kivlog::DecodedRecord& e) {
       s.clear();
       return nullptr;
     }
+  }
+  if (!cached) {
+    return &s;
   }
   s.texts.assign(e.file).append(e.format).append(e.level);
   s.fileSize = e.file.size();

@@ -88,8 +88,13 @@ class KivPyEvents {
   // None for each value: copying it and putting the values in costs less than growing a dict.
   PyObject* shape_ = nullptr;
 
-  static constexpr std::size_t kStatementSets = 8192;
+  // Two entries a set, the one used last first: a firmware's statements, thousands of them,
+  // mostly stay in the cache. Its size stays bounded whatever the images hold: a statement with
+  // longer texts than kCachedTexts is made anew for each record, in scratch_.
+  static constexpr std::size_t kStatementSets = 4096;
+  static constexpr std::size_t kCachedTexts = 512;
   std::vector<std::array<Statement, 2>> statements_;
+  Statement scratch_;
   std::array<Word, 16> devices_;
   std::size_t nextDevice_ = 0;
   std::array<Word, 16> types_;

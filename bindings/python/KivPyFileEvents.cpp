@@ -64,7 +64,7 @@ PyObject* nextEvent(PyObject* self) {
       return nullptr;
     }
   }
-  return r.decoder->events().toDict(r.events[r.next++]);
+  return r.decoder->dictOf(r.events[r.next++]);
 }
 
 void deallocate(PyObject* self) {

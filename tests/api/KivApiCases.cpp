@@ -1,5 +1,6 @@
 #include "api/KivApiCases.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -74,14 +75,19 @@ const std::vector<KivApiCase>& kivApiCases() {
        {"-v", "1"},
        {.verbosity = 1}},
       {"signatures",
-       "images signed with strings of their own",
+       "images signed with strings of their own, a statement with long texts beyond UTF-8",
        [](KivTempDir& d) {
          KivImageBuilder image;
-         addUmac(image, "KIVTEST_UMAC_S_");
+         const auto umac =
+             image.mac("KIVTEST_UMAC_S_", kUmacBlockOffset, kUmacBase, kUmacVersionAddress);
+         umac.version(umacVersion());
+         const std::uint32_t long_ = umac.placeLogStatement(
+             std::string(600, 'f') + " \xc3\xa9\xff %u\n", "fw/long\xff.c", 9, 3, 1);
          addLmac(image, "KIVTEST_LMAC_S_");
          image.writeTo(d.file("kiv_log.elf"));
-         d.write("raw.log", rawLog({descriptorLine("w0"), dataLine("w0", 1, kUmacValue, 7, 8),
-                                    dataLine("w0", 2, kLmacDone, 0, 0)}));
+         d.write("raw.log",
+                 rawLog({descriptorLine("w0"), dataLine("w0", 1, 0, long_, 7, 0),
+                         dataLine("w0", 2, kLmacDone, 0, 0), dataLine("w0", 3, 0, long_, 8, 0)}));
        },
        {"-sig_umac", "KIVTEST_UMAC_S_", "-sig_lmac", "KIVTEST_LMAC_S_"},
        {.sigUmac = "KIVTEST_UMAC_S_", .sigLmac = "KIVTEST_LMAC_S_"}},
