@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "KivPyEvents.h"
 #include "kivlog/Decoder.h"
 
 // The state behind a kivlog.Decoder: the library's decoder, the dicts' caches, and what keeps two
-// Python threads from using the decoder at once while one of them has released the GIL.
+// Python threads from using the decoder at once while one of them has released the GIL: the
+// second one's call raises RuntimeError.
 class KivPyDecoder {
  public:
   // Loads the images with the GIL released.
@@ -21,8 +23,9 @@ class KivPyDecoder {
   // The "report" member of the report object that kivlog -j -r writes.
   pybind11::object report();
 
-  // Opens a raw log for a kivlog.FileEvents iterator; returns the file's number, which the
-  // iterator shows to read(). Opening another file ends the one before.
+  // Opens a raw log for a kivlog.FileEvents iterator; returns the file's number, by which the
+  // iterator knows whether its file is still the one open. Opening another file ends the one
+  // before.
   std::uint64_t open(const std::filesystem::path& path);
   // Whether file `file` is the one open, the last opened.
   bool reading(std::uint64_t file) const { return file == file_; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -57,44 +58,55 @@ void release(PyObject*& object) {
 
 }  // namespace
 
+// Each key and its name.
+const std::pair<PyObject * KivPyEvents::Keys::*, const char*> KivPyEvents::kKeyNames[] = {
+    {&Keys::n, "n"},
+    {&Keys::host, "host"},
+    {&Keys::prefix, "prefix"},
+    {&Keys::device, "device"},
+    {&Keys::timestamp, "timestamp"},
+    {&Keys::type, "type"},
+    {&Keys::level, "level"},
+    {&Keys::module, "module"},
+    {&Keys::file, "file"},
+    {&Keys::sourceLine, "source_line"},
+    {&Keys::format, "format"},
+    {&Keys::values, "values"},
+    {&Keys::message, "message"},
+    {&Keys::umac, "umac"},
+    {&Keys::lmac, "lmac"},
+    {&Keys::compatible, "compatible"},
+    {&Keys::firmware, "firmware"},
+    {&Keys::line, "line"},
+    {&Keys::undecoded, "undecoded"},
+    {&Keys::diag, "diag"},
+    {&Keys::text, "text"},
+};
+
 KivPyEvents::KivPyEvents() : statements_(kStatementSets) {
-  const std::pair<PyObject**, const char*> names[] = {
-      {&keys_.n, "n"},
-      {&keys_.host, "host"},
-      {&keys_.prefix, "prefix"},
-      {&keys_.device, "device"},
-      {&keys_.timestamp, "timestamp"},
-      {&keys_.type, "type"},
-      {&keys_.level, "level"},
-      {&keys_.module, "module"},
-      {&keys_.file, "file"},
-      {&keys_.sourceLine, "source_line"},
-      {&keys_.format, "format"},
-      {&keys_.values, "values"},
-      {&keys_.message, "message"},
-      {&keys_.umac, "umac"},
-      {&keys_.lmac, "lmac"},
-      {&keys_.compatible, "compatible"},
-      {&keys_.firmware, "firmware"},
-      {&keys_.line, "line"},
-      {&keys_.undecoded, "undecoded"},
-      {&keys_.diag, "diag"},
-      {&keys_.text, "text"},
-  };
-  for (const auto& [key, name] : names) {
-    *key = PyUnicode_InternFromString(name);
+  bool made = true;
+  for (const auto& [key, name] : kKeyNames) {
+    keys_.*key = PyUnicode_InternFromString(name);
+    made = made && keys_.*key != nullptr;
   }
   shape_ = PyDict_New();
+  made = made && shape_ != nullptr;
   for (PyObject* key :
        {keys_.n, keys_.prefix, keys_.device, keys_.timestamp, keys_.type, keys_.level, keys_.module,
         keys_.file, keys_.sourceLine, keys_.format, keys_.values, keys_.message}) {
-    if (shape_ != nullptr && key != nullptr) {
-      PyDict_SetItem(shape_, key, Py_None);
-    }
+    made = made && PyDict_SetItem(shape_, key, Py_None) == 0;
+  }
+  if (!made) {
+    releaseAll();
+    throw std::bad_alloc();
   }
 }
 
 KivPyEvents::~KivPyEvents() {
+  releaseAll();
+}
+
+void KivPyEvents::releaseAll() {
   for (std::array<Statement, 2>& set : statements_) {
     set[0].clear();
     set[1].clear();
@@ -108,9 +120,8 @@ KivPyEvents::~KivPyEvents() {
     release(w.text);
   }
   release(lastPrefixText_);
-  PyObject** keys = &keys_.n;
-  for (std::size_t i = 0; i < sizeof keys_ / sizeof(PyObject*); ++i) {
-    release(keys[i]);
+  for (const auto& [key, name] : kKeyNames) {
+    release(keys_.*key);
   }
 }
 

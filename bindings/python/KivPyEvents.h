@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kivlog/Events.h"
@@ -44,6 +45,9 @@ class KivPyEvents {
     PyObject* text = nullptr;
   };
 
+  // Gives back every object held.
+  void releaseAll();
+
   PyObject* host(const kivlog::HostLine& e);
   PyObject* descriptor(const kivlog::DescriptorLine& e);
   PyObject* decoded(const kivlog::DecodedRecord& e);
@@ -81,6 +85,7 @@ class KivPyEvents {
     PyObject* diag;
     PyObject* text;
   } keys_{};
+  static const std::pair<PyObject * Keys::*, const char*> kKeyNames[21];
 
   // Two entries a set, the one used last first: a firmware's statements, thousands of them,
   // mostly stay in the cache, and its size stays bounded whatever the log holds.
