@@ -66,7 +66,8 @@ def test_the_device_runs_the_firmware_under_test(device_log):
 def test_both_cores_come_up_first(device_log):
     device_log.wait_for(lambda e: e.get("message", "").startswith("lmac up"))
     first, second, third = device_log.records("wlan0")[:3]
-    assert (first["type"], first["level"], first["message"]) == ("UMAC", "ALWAYS", "umac up, firmware 4.4")
+    assert (first["type"], first["level"]) == ("UMAC", "ALWAYS")
+    assert first["message"] == "umac up, firmware 4.4"
     assert second["level"] == "INFO1"
     assert (third["type"], third["message"]) == ("LMAC", "lmac up, 4 queues")
 
