@@ -15,7 +15,8 @@ root=$PWD
 
 # One line per case: name, input file in the work folder ("-": empty input), how kivlog gets it
 # (file: -i; pipe: cat file |; stdin: < file; folder: -i and -o into a fresh empty folder; zcat,
-# zstdcat, xzcat: that tool's output piped in), then kivlog's arguments. A binary that does not
+# zstdcat, xzcat: that tool's output piped in; python: the Python module's Decoder.decode_file, of the
+# current build only), then kivlog's arguments. A binary that does not
 # know an argument, or does not read a compressed capture given with -i, shows n/a in that row. A
 # file is decoded with one worker per core unless -P says otherwise; the baseline, which may not
 # know -P, runs every row without it.
@@ -37,7 +38,14 @@ cases=(
   "zstdcat        data-heavy.log.zst  zstdcat  -f kiv_log.elf"
   "xz             data-heavy.log.xz   file     -f kiv_log.elf"
   "xzcat          data-heavy.log.xz   xzcat    -f kiv_log.elf"
+  "python         data-heavy.log      python   -f kiv_log.elf"
 )
+# The python case: every event of the file as a dict, with the module built here.
+python=/usr/bin/python3
+python_decode='import sys, kivlog
+for event in kivlog.Decoder(elf=sys.argv[sys.argv.index("-f") + 1]).decode_file(sys.argv[1]):
+    pass'
+
 debug_lines=200000
 
 lines=${N:-2000000}
@@ -71,7 +79,7 @@ bash scripts/deps.sh bench >&2
 echo "Building Release in $build" >&2
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKIVLOG_TESTS=ON \
   -DKIVLOG_BENCHMARKS=ON >/dev/null
-cmake --build "$build" --parallel 2 --target kivlog kivlog_workload kivlog_bench >&2
+cmake --build "$build" --parallel 2 --target kivlog kivlog_workload kivlog_bench kivlog_python >&2
 
 # kivlog built at a git revision, kept per commit under $build/baseline with the decoder library
 # it links, if it links one, beside it.
@@ -140,6 +148,9 @@ run_kivlog() {
     pipe) cat "$input" | "${timed[@]}" > /dev/null ;;
     folder) "${timed[@]}" -i "$input" -o out > /dev/null ;;
     zcat | zstdcat | xzcat) "$via" "$input" | "${timed[@]}" > /dev/null ;;
+    python)
+      /usr/bin/time -f %M -o "$rss_file" env PYTHONPATH="$build/python" "$python" -c "$python_decode" \
+        "$input" "$@" ;;
     *) fail "unknown input mode $via" ;;
   esac || fail "$binary $* ($via $input) failed"
   elapsed_us=$((${EPOCHREALTIME//[.,]/} - start))
@@ -235,7 +246,9 @@ for line in "${cases[@]}"; do
   known=()
   for i in "${!bins[@]}"; do
     args_of "$i"
-    if knows_args "${bins[$i]}" "${bin_argv[@]}" &&
+    if [ "$via" = python ]; then
+      [ "${bins[$i]}" = "$build/kivlog" ] && known+=(1) || known+=(0)
+    elif knows_args "${bins[$i]}" "${bin_argv[@]}" &&
        reads_input "$via" "$unpack" "${bins[$i]}" "${bin_argv[@]}"; then
       known+=(1)
     else

@@ -2,25 +2,31 @@
 # Makes sure the Debian packages a build needs are installed.
 #   scripts/deps.sh demo   compiler, CMake, Ninja and pkg-config, and the compression libraries the
 #                          tool reads compressed captures with (zlib, libzstd, liblzma)
-#   scripts/deps.sh test   the above plus GoogleTest/GoogleMock, a JSON parser, jq and lnav,
-#                          and the gzip, zstd and xz tools that make the tests' compressed captures
-#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, and valgrind
+#   scripts/deps.sh test   the above plus GoogleTest/GoogleMock, a JSON parser, jq and lnav, the
+#                          gzip, zstd and xz tools that make the tests' compressed captures, and
+#                          pybind11 and Python's headers for the Python module
+#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, valgrind, and pytest,
+#                          Dask and pandas for the Python examples
 #   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time (the compression
 #                          tools also make the benchmark's compressed cases)
-#   scripts/deps.sh package  demo's packages plus the Debian package tools and the manual's linters
+#   scripts/deps.sh package  demo's packages plus the Debian package tools, the manual's linters,
+#                          and pybind11 and Python's headers
 # As root it installs what is missing; otherwise it prints the one apt-get line to run.
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config zlib1g-dev libzstd-dev liblzma-dev)
 compressors=(gzip zstd xz-utils)
+python=(pybind11-dev python3-dev)
 case "${1:-demo}" in
   demo) ;;
-  test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav "${compressors[@]}") ;;
-  ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav "${compressors[@]}" clang
-                 libclang-rt-14-dev valgrind) ;;
+  test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav "${compressors[@]}"
+                   "${python[@]}") ;;
+  ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav "${compressors[@]}"
+                 "${python[@]}" clang libclang-rt-14-dev valgrind python3-pytest
+                 python3-distributed python3-pandas) ;;
   bench) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq "${compressors[@]}"
-                    libbenchmark-dev time) ;;
-  package) packages+=(dpkg-dev binutils groff-base mandoc man-db) ;;
+                    "${python[@]}" libbenchmark-dev time) ;;
+  package) packages+=(dpkg-dev binutils groff-base mandoc man-db "${python[@]}") ;;
   *) echo "usage: $0 [demo|test|ci|bench|package]" >&2; exit 2 ;;
 esac
 

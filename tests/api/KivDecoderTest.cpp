@@ -7,11 +7,10 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "KivWorkload.h"
+#include "api/KivApiCases.h"
 #include "support/KivProcess.h"
 #include "support/KivSampleFirmware.h"
 #include "support/KivTempDir.h"
@@ -43,81 +42,8 @@ class InFolder {
   std::filesystem::path saved_;
 };
 
-struct Case {
-  const char* what;
-  std::function<void(KivTempDir&)> setUp;  // writes the images and raw.log
-  std::vector<std::string> args;
-  kivlog::Options options;
-};
-
-void copyExample(KivTempDir& dir, const std::string& from, const std::string& to) {
-  std::filesystem::copy_file(std::string(KIVLOG_SOURCE_DIR) + "/examples/" + from, dir.file(to));
-}
-
-std::string hostileLog() {
-  std::string longLine(5000, 'x');
-  longLine[4100] = '\0';
-  return rawLog({descriptorLine("d\xff\x01"),
-                 "pre\xc3\x28\t[FW_LOG-R][ID:d\xff\x01][1][0][20000400][7][0]",
-                 dataLine("e/%s", 2, 9, kUmacValue.address, 1, 2),
-                 dataLine("e/%s", 3, 0, kUmacUnmappedAddress, 1, 2), "[FW_LOG-R][ID:e][oops]",
-                 "[FW_ELF_VER][ID:z][UMAC]", longLine,
-                 dataLine(std::nullopt, 4, kUmacPercent, 0xffffffff, 5)});
-}
-
-const std::vector<Case>& cases() {
-  static const std::vector<Case> all = {
-      {"the shipped sample",
-       [](KivTempDir& d) {
-         copyExample(d, "kiv_log.elf", "kiv_log.elf");
-         copyExample(d, "sample.log", "raw.log");
-       },
-       {},
-       {}},
-      {"the firmware sample in legacy files, strict, with every trace",
-       [](KivTempDir& d) {
-         copyExample(d, "firmware/umac.elf", "umac.elf");
-         copyExample(d, "firmware/lmac.elf", "lmac.elf");
-         copyExample(d, "firmware/raw.log", "raw.log");
-       },
-       {"-u", "umac.elf", "-l", "lmac.elf", "-s", "-v", "3"},
-       {.umac = "umac.elf", .lmac = "lmac.elf", .strict = true, .verbosity = 3}},
-      {"a fleet decoded with a firmware library",
-       [](KivTempDir& d) {
-         writeImage(d.path());
-         d.makeDir("builds");
-         releaseBuild("5.1").writeTo(d.file("builds/a.elf"));
-         releaseBuild("5.2").writeTo(d.file("builds/b.elf"));
-         d.write("builds/junk", "not an image");
-         d.write("raw.log",
-                 rawLog({"host", descriptorLine("d0"), announce("d1", "5.1"), announce("d2", "5.9"),
-                         dataLine("d1", 5, kUmacValue, 1, 0), dataLine("d0", 6, kUmacValue, 2, 0),
-                         dataLine("d2", 7, kLmacDone, 0, 0), descriptorLine("d1"),
-                         dataLine("d1", 9, kUmacValue, 3, 0)}));
-       },
-       {"-F", "builds", "-v", "2"},
-       {.library = "builds", .verbosity = 2}},
-      {"hostile bytes, cut lines and broken records",
-       [](KivTempDir& d) {
-         writeImage(d.path());
-         d.write("raw.log", hostileLog());
-       },
-       {"-v", "1"},
-       {.verbosity = 1}},
-      {"a generated workload",
-       [](KivTempDir& d) {
-         const KivWorkload workload;
-         workload.image().writeTo(d.file("kiv_log.elf"));
-         d.write("raw.log", workload.log(KivWorkloadMix::kDataHeavy, 3000));
-       },
-       {},
-       {}},
-  };
-  return all;
-}
-
 // The command line's JSON Lines up to its report; the devices' farewell traces follow it there.
-std::vector<std::string> commandLineObjects(const KivTempDir& dir, const Case& c) {
+std::vector<std::string> commandLineObjects(const KivTempDir& dir, const KivApiCase& c) {
   std::vector<std::string> args = {"-j", "-r"};
   args.insert(args.end(), c.args.begin(), c.args.end());
   args.insert(args.end(), {"-i", "raw.log"});
@@ -131,7 +57,7 @@ std::vector<std::string> commandLineObjects(const KivTempDir& dir, const Case& c
 }
 
 TEST(KivDecoder, EveryEventIsTheObjectTheCommandLineWrites) {
-  for (const Case& c : cases()) {
+  for (const KivApiCase& c : kivApiCases()) {
     SCOPED_TRACE(c.what);
     KivTempDir dir;
     c.setUp(dir);

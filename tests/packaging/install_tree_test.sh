@@ -2,10 +2,13 @@
 # What `cmake --install` puts in place, installed into a scratch DESTDIR with the prefix /usr that
 # the Debian package uses: exactly the expected files with their modes, a binary that runs, and a
 # manual page and a completion that are the ones in the source tree.
-#   install_tree_test.sh <build folder> <source folder>
+#   install_tree_test.sh <build folder> <source folder> [<Python module file> <python>]
+# With a Python module, also that it is installed and decodes, finding the installed library.
 set -uo pipefail
 build=$1
 source=$2
+module=${3:-}
+python=${4:-}
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 
@@ -58,6 +61,9 @@ expected='/usr/bin/kivlog 755
 /usr/share/kivlog/lnav/kivlog_log.json 644
 /usr/share/lintian/overrides/kivlog 644
 /usr/share/man/man1/kivlog.1.gz 644'
+if [ -n "$module" ]; then
+  expected=$(printf '%s\n%s\n' "$expected" "/usr/lib/python3/dist-packages/$module 644" | LC_ALL=C sort)
+fi
 # The targets file of the build's configuration is named after it.
 installed=$(cd "$root" && find . -type f -printf '/%P %m\n' |
   sed 's/kivlog-targets-[a-z]*\.cmake/kivlog-targets-CONFIG.cmake/' | LC_ALL=C sort)
@@ -79,6 +85,18 @@ for format in kivlog_log kivlog_jsonl; do
   check "the installed lnav format $format is the source's" \
     cmp -s "$root/usr/share/kivlog/lnav/$format.json" "$source/packaging/lnav/$format.json"
 done
+
+if [ -n "$module" ]; then
+  check "the installed Python module looks for libkivlog in <prefix>/lib" \
+    sh -c 'readelf -d "$1" | grep -q "R.*PATH.*\[\$ORIGIN/\.\./\.\.\]"' \
+    sh "$root/usr/lib/python3/dist-packages/$module"
+  check "the installed Python module decodes with the installed library" \
+    sh -c 'cd "$3/examples" && PYTHONPATH="$1/usr/lib/python3/dist-packages" "$2" -c "
+import kivlog
+assert kivlog.__file__.startswith(\"$1/\")
+assert len(list(kivlog.Decoder(elf=\"kiv_log.elf\").decode_file(\"sample.log\"))) > 10"' \
+    sh "$root" "$python" "$source"
+fi
 
 # The kit's CMake package, found from the installed tree as a firmware project finds it.
 project=$(mktemp -d)
