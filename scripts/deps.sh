@@ -5,7 +5,8 @@
 #                          the tests
 #   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, and valgrind
 #   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time
-#   scripts/deps.sh package  demo's packages plus the Debian package tools and the manual's linters
+#   scripts/deps.sh package  demo's packages plus the Debian package tools (CPack's DEB generator
+#                          reads binaries with file and dpkg-shlibdeps), the manual's linters and man
 # As root it installs what is missing; otherwise it prints the one apt-get line to run.
 set -euo pipefail
 
@@ -15,7 +16,7 @@ case "${1:-demo}" in
   test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav) ;;
   ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav clang libclang-rt-14-dev valgrind) ;;
   bench) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq libbenchmark-dev time) ;;
-  package) packages+=(dpkg-dev binutils groff-base mandoc man-db) ;;
+  package) packages+=(dpkg-dev file binutils groff-base mandoc man-db) ;;
   *) echo "usage: $0 [demo|test|ci|bench|package]" >&2; exit 2 ;;
 esac
 
