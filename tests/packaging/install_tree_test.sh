@@ -43,6 +43,10 @@ expected='/usr/bin/kivlog 755
 /usr/share/cmake/kivlog-firmware/kivlog-firmware-config.cmake 644
 /usr/share/doc/kivlog/changelog.gz 644
 /usr/share/doc/kivlog/copyright 644
+/usr/share/doc/libkivlog-dev/changelog.gz 644
+/usr/share/doc/libkivlog-dev/copyright 644
+/usr/share/doc/libkivlog4/changelog.gz 644
+/usr/share/doc/libkivlog4/copyright 644
 /usr/share/kivlog/firmware/README.md 644
 /usr/share/kivlog/firmware/cmake/kivlog-firmware-config.cmake 644
 /usr/share/kivlog/firmware/host/kivlog_host.c 644
@@ -57,6 +61,8 @@ expected='/usr/bin/kivlog 755
 /usr/share/kivlog/lnav/kivlog_jsonl.json 644
 /usr/share/kivlog/lnav/kivlog_log.json 644
 /usr/share/lintian/overrides/kivlog 644
+/usr/share/lintian/overrides/libkivlog4 644
+/usr/share/man/man1/kivlog-uart.1.gz 644
 /usr/share/man/man1/kivlog.1.gz 644'
 # The targets file of the build's configuration is named after it.
 installed=$(cd "$root" && find . -type f -printf '/%P %m\n' |
@@ -71,6 +77,8 @@ check "the installed binary prints its usage" \
   sh -c '"$1" -h | grep -q "^Usage: kivlog "' sh "$root/usr/bin/kivlog"
 check "the installed manual page is the source's" \
   sh -c 'gzip -dc "$1" | cmp -s - "$2"' sh "$root/usr/share/man/man1/kivlog.1.gz" "$source/packaging/kivlog.1"
+check "the installed manual page of kivlog-uart is the source's" \
+  sh -c 'gzip -dc "$1" | cmp -s - "$2"' sh "$root/usr/share/man/man1/kivlog-uart.1.gz" "$source/packaging/kivlog-uart.1"
 check "the installed completion is the source's" \
   cmp -s "$root/usr/share/bash-completion/completions/kivlog" "$source/packaging/kivlog.bash-completion"
 check "the installed changelog is the source's" \
