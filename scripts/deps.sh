@@ -3,10 +3,12 @@
 #   scripts/deps.sh demo   compiler, CMake and Ninja
 #   scripts/deps.sh test   the above plus GoogleTest/GoogleMock, and a JSON parser, jq and lnav for
 #                          the tests
-#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, and valgrind
+#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, valgrind, and pkg-config
+#                          for the C++ example
 #   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time
 #   scripts/deps.sh package  demo's packages plus the Debian package tools (CPack's DEB generator
 #                          reads binaries with file and dpkg-shlibdeps), the manual's linters and man
+#   scripts/deps.sh example  demo's packages plus pkg-config, for examples/cpp
 # As root it installs what is missing; otherwise it prints the one apt-get line to run.
 set -euo pipefail
 
@@ -14,10 +16,12 @@ packages=(g++ cmake ninja-build)
 case "${1:-demo}" in
   demo) ;;
   test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav) ;;
-  ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav clang libclang-rt-14-dev valgrind) ;;
+  ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav clang libclang-rt-14-dev valgrind
+                 pkg-config) ;;
   bench) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq libbenchmark-dev time) ;;
   package) packages+=(dpkg-dev file binutils groff-base mandoc man-db) ;;
-  *) echo "usage: $0 [demo|test|ci|bench|package]" >&2; exit 2 ;;
+  example) packages+=(pkg-config) ;;
+  *) echo "usage: $0 [demo|test|ci|bench|package|example]" >&2; exit 2 ;;
 esac
 
 missing=()
