@@ -3,8 +3,8 @@
 #   scripts/deps.sh demo   compiler, CMake and Ninja
 #   scripts/deps.sh test   the above plus GoogleTest/GoogleMock, and a JSON parser, jq and lnav for
 #                          the tests
-#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, valgrind, and pkg-config
-#                          for the C++ example
+#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, valgrind, pkg-config for
+#                          the C++ example, and debootstrap for the fresh-machine stage
 #   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time
 #   scripts/deps.sh package  demo's packages plus the Debian package tools (CPack's DEB generator
 #                          reads binaries with file and dpkg-shlibdeps), the manual's linters and man
@@ -17,7 +17,7 @@ case "${1:-demo}" in
   demo) ;;
   test) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav) ;;
   ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav clang libclang-rt-14-dev valgrind
-                 pkg-config) ;;
+                 pkg-config debootstrap) ;;
   bench) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq libbenchmark-dev time) ;;
   package) packages+=(dpkg-dev file binutils groff-base mandoc man-db) ;;
   example) packages+=(pkg-config) ;;
