@@ -56,15 +56,14 @@ rm -f "$dir"/*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
 
 # CPack has the library's package refresh the loader's cache with ldconfig calls in postinst and
-# postrm; Debian does it with dpkg's ldconfig trigger, so the package is made again with that.
+# postrm as well as with dpkg's ldconfig trigger, which is Debian's way: the package is made
+# again without the scripts.
 libPackage=libkivlog${version%%.*}
 arch=$(dpkg --print-architecture)
 libDeb=$dir/${libPackage}_${version}_$arch.deb
 tree=$(mktemp -d)
 dpkg-deb --raw-extract "$libDeb" "$tree/package"
 rm "$tree/package/DEBIAN/postinst" "$tree/package/DEBIAN/postrm"
-echo 'activate-noawait ldconfig' > "$tree/package/DEBIAN/triggers"
-chmod 644 "$tree/package/DEBIAN/triggers"
 dpkg-deb --root-owner-group -Zxz --build "$tree/package" "$libDeb" >/dev/null
 rm -rf "$tree"
 
