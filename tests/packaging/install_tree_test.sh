@@ -67,6 +67,11 @@ expected='/usr/bin/kivlog 755
 # The targets file of the build's configuration is named after it.
 installed=$(cd "$root" && find . -type f -printf '/%P %m\n' |
   sed 's/kivlog-targets-[a-z]*\.cmake/kivlog-targets-CONFIG.cmake/' | LC_ALL=C sort)
+# A build with the Python module installs its package's copyright and changelog as well.
+if [ -d "$root/usr/lib/python3/dist-packages" ]; then
+  expected=$(printf '%s\n' "$expected" "/usr/share/doc/python3-kivlog/changelog.gz 644" \
+    "/usr/share/doc/python3-kivlog/copyright 644" | LC_ALL=C sort)
+fi
 check "installed files:
 $installed" test "$installed" = "$expected"
 
