@@ -5,12 +5,15 @@
 #   scripts/deps.sh test   the above plus GoogleTest/GoogleMock, a JSON parser, jq and lnav, the
 #                          gzip, zstd and xz tools that make the tests' compressed captures, and
 #                          pybind11 and Python's headers for the Python module
-#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, valgrind, and pytest,
-#                          Dask and pandas for the Python examples
+#   scripts/deps.sh ci     the above plus clang and its fuzzing runtime, valgrind, pytest, Dask and
+#                          pandas for the Python examples, and debootstrap for the fresh-machine
+#                          stage
 #   scripts/deps.sh bench  test's packages plus Google Benchmark and GNU time (the compression
 #                          tools also make the benchmark's compressed cases)
-#   scripts/deps.sh package  demo's packages plus the Debian package tools, the manual's linters,
-#                          and pybind11 and Python's headers
+#   scripts/deps.sh package  demo's packages plus the Debian package tools (CPack's DEB generator
+#                          reads binaries with file and dpkg-shlibdeps), the manual's linters and
+#                          man, and pybind11 and Python's headers for the Python module's package
+#   scripts/deps.sh example  demo's packages, for examples/cpp (pkg-config among them)
 # As root it installs what is missing; otherwise it prints the one apt-get line to run.
 set -euo pipefail
 
@@ -23,11 +26,12 @@ case "${1:-demo}" in
                    "${python[@]}") ;;
   ci) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq lnav "${compressors[@]}"
                  "${python[@]}" clang libclang-rt-14-dev valgrind python3-pytest
-                 python3-distributed python3-pandas) ;;
+                 python3-distributed python3-pandas debootstrap) ;;
   bench) packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev jq "${compressors[@]}"
                     "${python[@]}" libbenchmark-dev time) ;;
-  package) packages+=(dpkg-dev binutils groff-base mandoc man-db "${python[@]}") ;;
-  *) echo "usage: $0 [demo|test|ci|bench|package]" >&2; exit 2 ;;
+  package) packages+=(dpkg-dev file binutils groff-base mandoc man-db "${python[@]}") ;;
+  example) ;;
+  *) echo "usage: $0 [demo|test|ci|bench|package|example]" >&2; exit 2 ;;
 esac
 
 missing=()

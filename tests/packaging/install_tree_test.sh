@@ -46,6 +46,10 @@ expected='/usr/bin/kivlog 755
 /usr/share/cmake/kivlog-firmware/kivlog-firmware-config.cmake 644
 /usr/share/doc/kivlog/changelog.gz 644
 /usr/share/doc/kivlog/copyright 644
+/usr/share/doc/libkivlog-dev/changelog.gz 644
+/usr/share/doc/libkivlog-dev/copyright 644
+/usr/share/doc/libkivlog4/changelog.gz 644
+/usr/share/doc/libkivlog4/copyright 644
 /usr/share/kivlog/firmware/README.md 644
 /usr/share/kivlog/firmware/cmake/kivlog-firmware-config.cmake 644
 /usr/share/kivlog/firmware/host/kivlog_host.c 644
@@ -60,6 +64,8 @@ expected='/usr/bin/kivlog 755
 /usr/share/kivlog/lnav/kivlog_jsonl.json 644
 /usr/share/kivlog/lnav/kivlog_log.json 644
 /usr/share/lintian/overrides/kivlog 644
+/usr/share/lintian/overrides/libkivlog4 644
+/usr/share/man/man1/kivlog-uart.1.gz 644
 /usr/share/man/man1/kivlog.1.gz 644'
 if [ -n "$module" ]; then
   expected=$(printf '%s\n%s\n' "$expected" "/usr/lib/python3/dist-packages/$module 644" | LC_ALL=C sort)
@@ -67,6 +73,11 @@ fi
 # The targets file of the build's configuration is named after it.
 installed=$(cd "$root" && find . -type f -printf '/%P %m\n' |
   sed 's/kivlog-targets-[a-z]*\.cmake/kivlog-targets-CONFIG.cmake/' | LC_ALL=C sort)
+# A build with the Python module installs its package's copyright and changelog as well.
+if [ -d "$root/usr/lib/python3/dist-packages" ]; then
+  expected=$(printf '%s\n' "$expected" "/usr/share/doc/python3-kivlog/changelog.gz 644" \
+    "/usr/share/doc/python3-kivlog/copyright 644" | LC_ALL=C sort)
+fi
 check "installed files:
 $installed" test "$installed" = "$expected"
 
@@ -77,6 +88,8 @@ check "the installed binary prints its usage" \
   sh -c '"$1" -h | grep -q "^Usage: kivlog "' sh "$root/usr/bin/kivlog"
 check "the installed manual page is the source's" \
   sh -c 'gzip -dc "$1" | cmp -s - "$2"' sh "$root/usr/share/man/man1/kivlog.1.gz" "$source/packaging/kivlog.1"
+check "the installed manual page of kivlog-uart is the source's" \
+  sh -c 'gzip -dc "$1" | cmp -s - "$2"' sh "$root/usr/share/man/man1/kivlog-uart.1.gz" "$source/packaging/kivlog-uart.1"
 check "the installed completion is the source's" \
   cmp -s "$root/usr/share/bash-completion/completions/kivlog" "$source/packaging/kivlog.bash-completion"
 check "the installed changelog is the source's" \
