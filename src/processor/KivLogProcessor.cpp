@@ -463,7 +463,10 @@ KivDeviceDesc* KivLogProcessor::tableDevice(std::string_view deviceId) {
 void KivLogProcessor::writeRecorded(const KivPieceOutput& output,
                                     const std::vector<std::string>& slotIds,
                                     std::streambuf& console, std::streambuf& main, std::mutex& lock,
-                                    const std::function<bool(const KivDeviceDesc&)>& hostShownTo) {
+                                    const std::function<bool(const KivDeviceDesc&)>& hostShownTo,
+                                    KivOutput* direct) {
+  // Below this size a text is copied into the output's buffer as the writers copy it.
+  constexpr std::size_t kDirect = 16 * 1024;
   std::vector<KivDeviceDesc*> slots(slotIds.size(), nullptr);
   auto device = [&](uint32_t slot) -> KivDeviceDesc& {
     if (slots[slot] == nullptr) {
@@ -475,7 +478,11 @@ void KivLogProcessor::writeRecorded(const KivPieceOutput& output,
     const std::string_view text = output.text(op);
     switch (op.kind) {
       case KivPieceOutput::Kind::kConsole:
-        console.sputn(text.data(), static_cast<std::streamsize>(text.size()));
+        if (direct != nullptr && text.size() >= kDirect) {
+          direct->writeThrough(text);
+        } else {
+          console.sputn(text.data(), static_cast<std::streamsize>(text.size()));
+        }
         break;
       case KivPieceOutput::Kind::kMain:
         main.sputn(text.data(), static_cast<std::streamsize>(text.size()));

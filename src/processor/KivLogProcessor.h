@@ -116,10 +116,12 @@ class KivLogProcessor {
   // `console` (standard output), `main` (the main output) and the personal logs of the devices
   // named by `slotIds`, which must be in the table; a host line goes to every personal log open
   // at its place (that `hostShownTo` accepts, when given), a personal log opens at its place.
-  // `lock` guards the table while one opens.
+  // `lock` guards the table while one opens. With `direct`, the only output of the run, standard
+  // output, is `direct` too and gets large texts written straight from the piece.
   void writeRecorded(const KivPieceOutput& output, const std::vector<std::string>& slotIds,
                      std::streambuf& console, std::streambuf& main, std::mutex& lock,
-                     const std::function<bool(const KivDeviceDesc&)>& hostShownTo);
+                     const std::function<bool(const KivDeviceDesc&)>& hostShownTo,
+                     KivOutput* direct = nullptr);
   // The last stamp given to a device of the table (KivDeviceDesc::stamp).
   uint64_t lastStamp = 0;
   // Forgets every device, without a word: a piece's processor starts each piece afresh.

@@ -251,8 +251,11 @@ void KivParallelDecoder::commit(KivPiece& piece) {
     const std::lock_guard<std::mutex> lock(runLock_);
     takeDevices(piece);
   }
+  // Standard output alone gets each piece's text without a copy: it is the only output, so only
+  // the sizes of its write(2) calls change, not what it gets or where it fails.
+  KivOutput* const direct = setup_.folder ? nullptr : dynamic_cast<KivOutput*>(setup_.console);
   setup_.run->writeRecorded(piece.output, piece.slotIds, *setup_.console, *setup_.main, runLock_,
-                            setup_.hostShownTo);
+                            setup_.hostShownTo, direct);
   inputUnderWay_ -= piece.text.size();
   committedInput_ += piece.text.size();
   committedOutput_ += piece.output.size();

@@ -97,6 +97,16 @@ class KivOutput : public std::streambuf {
     put('\n');
   }
 
+  // Writes out what the buffer holds, then `text` as it is, without copying it into the buffer:
+  // for large texts that were put together elsewhere. The output gets the same bytes as from
+  // write(), in other write(2) calls.
+  void writeThrough(std::string_view text) {
+    flush();
+    if (!failed()) {
+      writeOut(text.data(), text.size());
+    }
+  }
+
   // Writes out what the buffer holds; false once the output has failed.
   bool flush();
   // Flushes and closes the file it owns; false when a write or the close failed.
