@@ -4,7 +4,8 @@
 #   scripts/fuzz.sh [--keep] [seconds] [target...]
 # seconds: per target (default 30); targets: names as in fuzz/CMakeLists.txt, without "_fuzz"
 # (default: all). Runs work on a scratch copy of fuzz/corpus/<target>; with --keep, the inputs
-# that reached new code are merged back into the committed corpus.
+# that reached new code are merged back into the committed corpus. A target runs on one core: as
+# many run at a time as there are cores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,27 +29,45 @@ cmake --build "$build" -j2 --target "${targets[@]/%/_fuzz}"
 
 findings="$build/findings"
 mkdir -p "$findings"
-for target in "${targets[@]}"; do
-  binary="$build/fuzz/${target}_fuzz"
-  scratch="$build/corpus/$target"
+# Runs one target; its output goes to build/fuzz/<target>.log.
+fuzz() {
+  local target=$1
+  local binary="$build/fuzz/${target}_fuzz"
+  local scratch="$build/corpus/$target"
   rm -rf "$scratch"
   mkdir -p "$scratch"
   cp -a "fuzz/corpus/$target/." "$scratch/"
-  args=(-max_total_time="$seconds" -timeout=25 -print_final_stats=1
-        -artifact_prefix="$findings/$target-")
+  local args=(-max_total_time="$seconds" -timeout=25 -print_final_stats=1
+              -artifact_prefix="$findings/$target-")
   [ -f "fuzz/$target.dict" ] && args+=(-dict="fuzz/$target.dict")
   # Its long lines and pieces across the cut need inputs beyond the default length.
   [ "$target" = line_reader ] && args+=(-max_len=8192)
-  echo "fuzzing $target for $seconds s"
-  log="$build/$target.log"
-  if ! "$binary" "${args[@]}" "$scratch" >"$log" 2>&1; then
-    tail -n 60 "$log"
-    echo "fuzz: $target found a fault; the input is in $findings/" >&2
-    exit 1
-  fi
-  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
+  "$binary" "${args[@]}" "$scratch" >"$build/$target.log" 2>&1 || return 1
   if [ "$keep" = 1 ]; then
-    "$binary" -merge=1 "fuzz/corpus/$target" "$scratch" >>"$log" 2>&1
+    "$binary" -merge=1 "fuzz/corpus/$target" "$scratch" >>"$build/$target.log" 2>&1
   fi
+}
+
+cores=$(nproc)
+failed=()
+for ((first = 0; first < ${#targets[@]}; first += cores)); do
+  batch=("${targets[@]:first:cores}")
+  pids=()
+  for target in "${batch[@]}"; do
+    echo "fuzzing $target for $seconds s"
+    fuzz "$target" &
+    pids+=($!)
+  done
+  for i in "${!batch[@]}"; do
+    target=${batch[$i]}
+    if wait "${pids[$i]}"; then
+      grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$build/$target.log" || true
+    else
+      tail -n 60 "$build/$target.log"
+      echo "fuzz: $target found a fault; the input is in $findings/" >&2
+      failed+=("$target")
+    fi
+  done
 done
+[ ${#failed[@]} -eq 0 ] || exit 1
 echo "fuzz: no findings in ${targets[*]}"
