@@ -83,7 +83,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec fileEventsDefinition = {
     "kivlog.FileEvents",
     sizeof(FileEvents),
     0,
@@ -94,7 +94,7 @@ PyType_Spec spec = {
 }  // namespace
 
 void kivPyAddFileEvents(py::module_& module) {
-  PyObject* type = PyType_FromSpec(&spec);
+  PyObject* type = PyType_FromSpec(&fileEventsDefinition);
   if (type == nullptr) {
     throw py::error_already_set();
   }
