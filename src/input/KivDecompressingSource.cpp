@@ -28,6 +28,7 @@ std::string KivDecompressingSource::reasonFor(Status status) const {
              " MiB of memory";
     case Status::kNoMemory:
       return std::strerror(ENOMEM);
+    case Status::kCut:
     case Status::kMore:
     case Status::kEnd:
       break;
@@ -59,7 +60,7 @@ ssize_t KivDecompressingSource::read(char* buffer, std::size_t size) {
       continue;
     }
     if (inputEnded_) {
-      return fail("unexpected end of " + format_ + " data");
+      return fail(reasonFor(Status::kCut));
     }
     if (begin_ > 0) {
       std::memmove(input_.data(), input_.data() + begin_, end_ - begin_);

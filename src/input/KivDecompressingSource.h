@@ -28,6 +28,7 @@ class KivDecompressingSource : public KivByteSource {
     kCorrupt,      // the data is not of the format, or damaged
     kMemoryLimit,  // the stream needs more than kMemoryLimit
     kNoMemory,     // an allocation failed
+    kCut,          // the input ended within a member
   };
   struct Step {
     std::size_t consumed = 0;
