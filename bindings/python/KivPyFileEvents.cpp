@@ -25,7 +25,8 @@ struct FileEvents {
   PyObject_HEAD Reading* reading;
 };
 
-PyTypeObject* fileEventsType = nullptr;
+// The type of the iterators; made ready when the module is imported.
+PyTypeObject fileEventsType{};
 
 void setError(const std::exception_ptr& error) {
   try {
@@ -68,38 +69,30 @@ PyObject* nextEvent(PyObject* self) {
 }
 
 void deallocate(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   delete reinterpret_cast<FileEvents*>(self)->reading;
-  type->tp_free(self);
-  Py_DECREF(type);
+  Py_TYPE(self)->tp_free(self);
 }
-
-PyType_Slot slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(deallocate)},
-    {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
-    {Py_tp_iternext, reinterpret_cast<void*>(nextEvent)},
-    {Py_tp_doc,
-     const_cast<char*>("The events of a raw log file as dicts, decoded as they are asked for.")},
-    {0, nullptr},
-};
-
-PyType_Spec fileEventsDefinition = {
-    "kivlog.FileEvents",
-    sizeof(FileEvents),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    slots,
-};
 
 }  // namespace
 
 void kivPyAddFileEvents(py::module_& module) {
-  PyObject* type = PyType_FromSpec(&fileEventsDefinition);
-  if (type == nullptr) {
-    throw py::error_already_set();
+  PyTypeObject& type = fileEventsType;
+  auto* object = reinterpret_cast<PyObject*>(&type);
+  if ((type.tp_flags & Py_TPFLAGS_READY) == 0) {
+    // A type that lives as long as the process: one reference that is never given back.
+    Py_SET_REFCNT(object, 1);
+    type.tp_name = "kivlog.FileEvents";
+    type.tp_basicsize = sizeof(FileEvents);
+    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+    type.tp_doc = "The events of a raw log file as dicts, decoded as they are asked for.";
+    type.tp_dealloc = deallocate;
+    type.tp_iter = PyObject_SelfIter;
+    type.tp_iternext = nextEvent;
+    if (PyType_Ready(&type) < 0) {
+      throw py::error_already_set();
+    }
   }
-  fileEventsType = reinterpret_cast<PyTypeObject*>(type);
-  module.add_object("FileEvents", py::reinterpret_borrow<py::object>(type));
+  module.add_object("FileEvents", py::reinterpret_borrow<py::object>(object));
 }
 
 py::object kivPyFileEvents(py::handle decoder, std::uint64_t file) {
@@ -107,7 +100,7 @@ py::object kivPyFileEvents(py::handle decoder, std::uint64_t file) {
   reading->owner = py::reinterpret_borrow<py::object>(decoder);
   reading->decoder = &decoder.cast<KivPyDecoder&>();
   reading->file = file;
-  PyObject* self = fileEventsType->tp_alloc(fileEventsType, 0);
+  PyObject* self = fileEventsType.tp_alloc(&fileEventsType, 0);
   if (self == nullptr) {
     throw py::error_already_set();
   }
