@@ -4,7 +4,9 @@
 // 4095-character cut), and once compressed (gzip, zstd or xz, chosen by the input) and
 // decompressed as they are read. All are also checked against the plain definition of a line. A
 // read in chunks may also be asked to end after some chunks, as a signal asks: then only the
-// whole lines of what was read come out.
+// whole lines of what was read come out. The chunks are also read in runs of lines, as the
+// parallel decoder reads them (readSpan(), taken apart by splitLines()): the same lines, state
+// and reads, before the same lines, must come out.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -47,13 +49,30 @@ struct Result {
   bool operator==(const Result&) const = default;
 };
 
-// Reads lines as the input loop does: while the reader is good and a line comes.
-Result readAll(KivLineReader& reader) {
+// Reads lines as the input loop does: while the reader is good and a line comes; with `spans`,
+// in runs of lines. `reads` counts the reads; `readBefore` gets, per line, whether the input was
+// read since the line before.
+Result readAll(KivLineReader& reader, bool spans = false, const std::size_t* reads = nullptr,
+               std::vector<bool>* readBefore = nullptr) {
   Result result;
+  std::size_t seen = 0;
+  auto add = [&](std::string_view line, bool cut) {
+    result.pieces.push_back({std::string(line), cut});
+    if (readBefore != nullptr) {
+      readBefore->push_back(*reads != seen);
+      seen = *reads;
+    }
+  };
   std::string_view line;
   bool cut = false;
-  while (reader.good() && reader.readLine(line, cut)) {
-    result.pieces.push_back({std::string(line), cut});
+  while (reader.good() && (spans ? reader.readSpan(line, cut) : reader.readLine(line, cut))) {
+    if (!spans) {
+      add(line, cut);
+      continue;
+    }
+    KivLineReader::splitLines(line, cut, [&](std::size_t offset, std::size_t length, bool isCut) {
+      add(line.substr(offset, length), isCut);
+    });
   }
   result.good = reader.good();
   result.bad = reader.bad();
@@ -91,7 +110,8 @@ Result readCompressed(const std::string& input, KivCompression format) {
 // empty pipe, and closes the pipe once everything is written. With `stopAfter` chunks (0: never)
 // the hook asks the run to end instead of writing more, and `stoppedAt` tells how much was sent.
 Result readInChunks(const std::string& input, const std::vector<std::size_t>& sizes,
-                    std::size_t stopAfter, std::optional<std::size_t>& stoppedAt) {
+                    std::size_t stopAfter, std::optional<std::size_t>& stoppedAt,
+                    bool spans = false, std::vector<bool>* readBefore = nullptr) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
     kivFuzzFail("no pipe");
@@ -99,7 +119,9 @@ Result readInChunks(const std::string& input, const std::vector<std::size_t>& si
   ::fcntl(fds[1], F_SETPIPE_SZ, 1 << 17);
   std::size_t sent = 0;
   std::size_t next = 0;
+  std::size_t reads = 0;
   KivLineReader reader(fds[0], [&] {
+    ++reads;
     if (stopAfter != 0 && next == stopAfter) {
       KivInterrupt::request(0);
       stoppedAt = sent;
@@ -120,7 +142,7 @@ Result readInChunks(const std::string& input, const std::vector<std::size_t>& si
     }
     sent += n;
   });
-  Result result = readAll(reader);
+  Result result = readAll(reader, spans, &reads, readBefore);
   KivInterrupt::reset();
   ::close(fds[0]);
   if (fds[1] >= 0) {
@@ -199,13 +221,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kivFuzzFail("lines read at once differ from the input's lines");
   }
   std::optional<std::size_t> stoppedAt;
-  const Result inChunks = readInChunks(input, sizes, stopAfter, stoppedAt);
+  std::vector<bool> linesReadBefore;
+  const Result inChunks = readInChunks(input, sizes, stopAfter, stoppedAt, false, &linesReadBefore);
   if (stoppedAt) {
     if (!(inChunks == expectedWhenStopped(std::string_view(input).substr(0, *stoppedAt)))) {
       kivFuzzFail("lines read before the end was asked for differ from the whole lines sent");
     }
   } else if (!(inChunks == atOnce)) {
     kivFuzzFail("lines read in chunks differ from lines read at once");
+  }
+  std::vector<bool> spansReadBefore;
+  std::optional<std::size_t> ignored;
+  if (!(readInChunks(input, sizes, stopAfter, ignored, true, &spansReadBefore) == inChunks) ||
+      spansReadBefore != linesReadBefore) {
+    kivFuzzFail("lines read in runs differ from lines read one by one");
   }
   if (!(readCompressed(input, static_cast<KivCompression>(data[0] / 16 % 3)) == atOnce)) {
     kivFuzzFail("lines read compressed differ from lines read at once");

@@ -70,6 +70,43 @@ bool KivLineReader::readLine(std::string_view& line, bool& cut) {
   }
 }
 
+bool KivLineReader::readSpan(std::string_view& span, bool& cut) {
+  cut = false;
+  for (;;) {
+    const char* start = buffer_.data() + begin_;
+    const std::size_t available = end_ - begin_;
+    // readLine() hands out every line up to the last newline, then pieces of a long last line
+    // while more than kMaxLineLength of its characters are there.
+    const void* newline = ::memrchr(start, '\n', available);
+    const std::size_t whole =
+        newline == nullptr
+            ? 0
+            : static_cast<std::size_t>(static_cast<const char*>(newline) - start) + 1;
+    const std::size_t rest = available - whole;
+    const std::size_t ready =
+        whole + (rest > kMaxLineLength ? (rest - 1) / kMaxLineLength * kMaxLineLength : 0);
+    if (ready > 0) {
+      span = std::string_view(start, ready);
+      cut = ready > whole;
+      begin_ += ready;
+      if (nul_ < begin_) {
+        nul_ = findNul(begin_);
+      }
+      return true;
+    }
+    if (!refill()) {
+      if (available == 0 || stopped_) {
+        fail_ = true;
+        return false;
+      }
+      span = std::string_view(buffer_.data() + begin_, available);
+      begin_ = end_;
+      nul_ = end_;
+      return true;
+    }
+  }
+}
+
 bool KivLineReader::refill() {
   if (eof_ || bad_) {
     return false;

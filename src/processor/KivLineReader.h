@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +35,19 @@ class KivLineReader {
   // The next line, without its newline and cut at its first zero byte; `cut` tells that the line
   // went on beyond kMaxLineLength characters. False when no character could be read.
   bool readLine(std::string_view& line, bool& cut);
+
+  // The lines readLine() would hand out until it next reads, all at once, with their newlines:
+  // a run of whole lines (and of a long line's pieces) that splitLines() takes apart; at the end
+  // of the input, the last line without its newline. `cut` tells that the run ends within a
+  // line, after a piece of kMaxLineLength characters. `beforeWait` runs where it would for
+  // readLine(). False when no character could be read.
+  bool readSpan(std::string_view& span, bool& cut);
+
+  // Calls onLine(offset, length, cut) for each line of `span`, runs readSpan() handed out one
+  // after the other, as readLine() would have handed the line out: cut at its first zero byte,
+  // `cut` telling that it went on beyond kMaxLineLength characters. `endsCut`: the last run's.
+  template <typename OnLine>
+  static void splitLines(std::string_view span, bool endsCut, OnLine&& onLine);
 
   // Bytes the source took from its file or descriptor so far (compressed bytes, for a
   // compressed capture).
@@ -69,3 +84,39 @@ class KivLineReader {
   bool stopped_ = false;
   std::string error_;
 };
+
+template <typename OnLine>
+void KivLineReader::splitLines(std::string_view span, bool endsCut, OnLine&& onLine) {
+  const char* const data = span.data();
+  const std::size_t size = span.size();
+  auto nulFrom = [data, size](std::size_t from) {
+    const void* nul = std::memchr(data + from, 0, size - from);
+    return nul == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(nul) - data);
+  };
+  std::size_t nul = nulFrom(0);
+  std::size_t begin = 0;
+  while (begin < size) {
+    const std::size_t available = size - begin;
+    // readLine()'s rules: a newline right after kMaxLineLength characters still ends that line;
+    // without a newline in reach, a piece of kMaxLineLength characters; what remains without a
+    // newline is the piece of a long line that the runs end with, or the input's last line.
+    const void* newline = std::memchr(data + begin, '\n', std::min(available, kMaxLineLength + 1));
+    std::size_t length = available;
+    std::size_t consumed = available;
+    bool cut = false;
+    if (newline != nullptr) {
+      length = static_cast<std::size_t>(static_cast<const char*>(newline) - (data + begin));
+      consumed = length + 1;
+    } else if (available > kMaxLineLength) {
+      length = consumed = kMaxLineLength;
+      cut = true;
+    } else {
+      cut = endsCut;
+    }
+    onLine(begin, std::min(length, nul - begin), cut);
+    begin += consumed;
+    if (nul < begin) {
+      nul = nulFrom(begin);
+    }
+  }
+}

@@ -1,6 +1,7 @@
 #include "processor/KivParallelDecoder.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "processor/KivLineReader.h"
 #include "support/KivDebugLog.h"
@@ -63,7 +64,17 @@ void KivParallelDecoder::work(KivPieceDecoder& decoder) {
       next = waiting_.front();
       waiting_.pop_front();
     }
-    decoder.decode(*next->piece);
+    KivPiece& piece = *next->piece;
+    piece.splitLines();
+    {
+      std::unique_lock<std::mutex> lock(queueLock_);
+      queueChanged_.wait(lock, [this, next] { return numbered_ == next->order; });
+      piece.firstLine = nextNumber_;
+      nextNumber_ += piece.lines.size();
+      ++numbered_;
+    }
+    queueChanged_.notify_all();
+    decoder.decode(piece);
     {
       const std::lock_guard<std::mutex> lock(queueLock_);
       next->decoded = true;
@@ -78,25 +89,34 @@ std::size_t KivParallelDecoder::pieceBytes() const {
 }
 
 std::unique_ptr<KivPiece> KivParallelDecoder::newPiece() {
-  std::unique_ptr<KivPiece> piece;
   if (spare_.empty()) {
-    piece = std::make_unique<KivPiece>();
-  } else {
-    piece = std::move(spare_.back());
-    spare_.pop_back();
-    piece->text.clear();
-    piece->lines.clear();
-    piece->flushAtEnd = false;
+    return std::make_unique<KivPiece>();
   }
-  piece->firstLine = nextLine_;
+  std::unique_ptr<KivPiece> piece = std::move(spare_.back());
+  spare_.pop_back();
+  piece->reset();
   return piece;
 }
 
-void KivParallelDecoder::append(KivPiece& piece, std::string_view text, bool cut) {
-  piece.lines.push_back({static_cast<uint32_t>(piece.text.size()),
-                         static_cast<uint32_t>(text.size()), cut, flushPending_});
-  piece.text.append(text);
-  flushPending_ = false;
+void KivParallelDecoder::add(std::unique_ptr<KivPiece>& piece, std::string_view span, bool cut) {
+  while (!span.empty()) {
+    // A piece ends after a newline, where a line starts.
+    const std::size_t room = pieceBytes() - std::min(pieceBytes() - 1, piece->text.size());
+    std::size_t take = span.size();
+    if (take > room) {
+      const void* newline = std::memchr(span.data() + room - 1, '\n', span.size() - (room - 1));
+      if (newline != nullptr) {
+        take = static_cast<std::size_t>(static_cast<const char*>(newline) - span.data()) + 1;
+      }
+    }
+    piece->append(span.substr(0, take), flushPending_, cut && take == span.size());
+    flushPending_ = false;
+    span.remove_prefix(take);
+    if (piece->text.size() >= pieceBytes()) {
+      submit(std::move(piece));
+      piece = newPiece();
+    }
+  }
 }
 
 void KivParallelDecoder::run(int fd) {
@@ -111,36 +131,35 @@ void KivParallelDecoder::run(int fd) {
   });
   KivLineReader& reader = *run.rawInput;
   nextLine_ = run.lineNumber;
-  std::string_view text;
+  nextNumber_ = run.lineNumber;
+  std::string_view span;
   bool cut = false;
-  auto readLine = [&] { return reader.good() && reader.readLine(text, cut); };
+  auto readSpan = [&] { return reader.good() && reader.readSpan(span, cut); };
 
   // A small input is cut into at least minPieces pieces, so that even a few lines are decoded
   // in parallel; a larger one into pieces of about kPieceBytes.
   auto batch = newPiece();
   bool more = true;
-  while (batch->text.size() < setup_.minPieces * pieceBytes() && (more = readLine())) {
-    append(*batch, text, cut);
-  }
-  if (!more) {
-    batch->flushAtEnd = flushPending_;
+  while (batch->text.size() < setup_.minPieces * pieceBytes() && (more = readSpan())) {
+    batch->append(span, flushPending_, cut);
     flushPending_ = false;
-    const std::size_t bySize = (batch->text.size() + pieceBytes() - 1) / pieceBytes();
-    submitSplit(*batch, std::max(setup_.minPieces, bySize));
-  } else {
-    submitSplit(*batch, (batch->text.size() + pieceBytes() - 1) / pieceBytes());
+  }
+  batch->flushAtEnd = !more && flushPending_;
+  if (!more) {
+    flushPending_ = false;
+  }
+  const std::size_t bySize = (batch->text.size() + pieceBytes() - 1) / pieceBytes();
+  submitSplit(*batch, more ? bySize : std::max(setup_.minPieces, bySize));
+  if (more) {
     auto piece = newPiece();
-    while (readLine()) {
-      append(*piece, text, cut);
-      ++nextLine_;
-      if (piece->text.size() >= pieceBytes()) {
-        submit(std::move(piece));
-        piece = newPiece();
-      }
+    while (readSpan()) {
+      add(piece, span, cut);
     }
     piece->flushAtEnd = flushPending_;
     flushPending_ = false;
-    submit(std::move(piece));
+    if (!piece->text.empty() || piece->flushAtEnd) {
+      submit(std::move(piece));
+    }
   }
   while (commitOldest(true)) {
   }
@@ -149,13 +168,13 @@ void KivParallelDecoder::run(int fd) {
 }
 
 void KivParallelDecoder::submitSplit(KivPiece& batch, std::size_t count) {
+  batch.splitLines();
   const std::size_t lines = batch.lines.size();
   count = std::max<std::size_t>(1, std::min(count, std::max<std::size_t>(lines, 1)));
   std::size_t first = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t last = lines * (i + 1) / count;
     auto piece = newPiece();
-    piece->firstLine = batch.firstLine + first;
     const uint32_t base = first < lines ? batch.lines[first].offset : 0;
     const uint32_t end =
         last < lines ? batch.lines[last].offset : static_cast<uint32_t>(batch.text.size());
@@ -171,7 +190,6 @@ void KivParallelDecoder::submitSplit(KivPiece& batch, std::size_t count) {
     submit(std::move(piece));
     first = last;
   }
-  nextLine_ = batch.firstLine + lines;
 }
 
 void KivParallelDecoder::submit(std::unique_ptr<KivPiece> piece) {
@@ -188,6 +206,7 @@ void KivParallelDecoder::submit(std::unique_ptr<KivPiece> piece) {
   }
   auto entry = std::make_unique<UnderWay>();
   entry->piece = std::move(piece);
+  entry->order = submitted_++;
   {
     const std::lock_guard<std::mutex> lock(queueLock_);
     waiting_.push_back(entry.get());
@@ -256,6 +275,7 @@ void KivParallelDecoder::commit(KivPiece& piece) {
   KivOutput* const direct = setup_.folder ? nullptr : dynamic_cast<KivOutput*>(setup_.console);
   setup_.run->writeRecorded(piece.output, piece.slotIds, *setup_.console, *setup_.main, runLock_,
                             setup_.hostShownTo, direct);
+  nextLine_ = piece.firstLine + piece.lines.size();
   inputUnderWay_ -= piece.text.size();
   committedInput_ += piece.text.size();
   committedOutput_ += piece.output.size();

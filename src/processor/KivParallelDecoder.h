@@ -17,9 +17,10 @@
 // Decodes a raw log with several threads, with output identical to the run's processor reading it
 // alone, byte for byte and write for write.
 //
-// This thread reads the input line by line, as the processor does, into pieces, numbered as the
-// processor would number their lines; worker threads decode the pieces, each from the device
-// table as it stands when the piece first names a device, recording what they write; this thread
+// This thread reads the input as the processor does, but takes the lines it reads in runs
+// (KivLineReader::readSpan()) and cuts them into pieces; worker threads take the pieces apart into
+// lines, number them in input order, and decode them, each from the device table as it stands
+// when the piece first names a device, recording what they write; this thread
 // takes the pieces in order: when every device a piece found in the table had not changed since
 // (its stamp), the piece's devices and counters go into the table and its recorded output to the
 // run's outputs; otherwise the piece is decoded again, now from the table as the pieces before it
@@ -68,11 +69,13 @@ class KivParallelDecoder {
   std::size_t pieceBytes() const;
   // A piece to fill, from the spare ones when there are.
   std::unique_ptr<KivPiece> newPiece();
-  // Adds a line read to `piece`.
-  void append(KivPiece& piece, std::string_view text, bool cut);
+  // Adds what the reader handed out to `piece`, submitting it and going on with a new one
+  // whenever it has grown to pieceBytes().
+  void add(std::unique_ptr<KivPiece>& piece, std::string_view span, bool cut);
   // Hands `piece` to the workers, committing finished pieces while too many are under way.
   void submit(std::unique_ptr<KivPiece> piece);
-  // Splits the lines of `batch` into `count` pieces of about as many lines each and submits them.
+  // Splits the lines of `batch` into `count` pieces of about as many lines each, numbers them
+  // and submits them.
   void submitSplit(KivPiece& batch, std::size_t count);
   // Commits the oldest piece when it is decoded; with `wait`, waits for it. False when none is.
   bool commitOldest(bool wait);
@@ -90,6 +93,7 @@ class KivParallelDecoder {
   // A piece handed to the workers, until it is committed.
   struct UnderWay {
     std::unique_ptr<KivPiece> piece;
+    uint64_t order = 0;  // in the input
     bool decoded = false;
   };
 
@@ -99,6 +103,11 @@ class KivParallelDecoder {
   std::deque<std::unique_ptr<UnderWay>> underWay_;  // in input order
   bool stopping_ = false;
   std::size_t maxUnderWay_;
+  // Pieces submitted, pieces numbered (in input order: a worker numbers a piece once the one
+  // before it is numbered), and the number of the next piece's first line.
+  uint64_t submitted_ = 0;
+  uint64_t numbered_ = 0;
+  uint64_t nextNumber_ = 1;
   // Input bytes of the pieces under way, and output bytes per input byte so far.
   std::size_t inputUnderWay_ = 0;
   double growth_;
@@ -107,6 +116,7 @@ class KivParallelDecoder {
   // Committed pieces, kept with the room their texts took for the pieces to come.
   std::vector<std::unique_ptr<KivPiece>> spare_;
 
+  // The line after the last committed piece's.
   uint64_t nextLine_ = 1;
   bool flushPending_ = false;
 };

@@ -19,10 +19,24 @@ struct KivPiece {
   };
 
   uint64_t firstLine = 1;
+  // Bytes as the line reader's readSpan() handed them out, newlines and all.
   std::string text;
-  std::vector<Line> lines;
+  // Where in text a line starts that the input was read before.
+  std::vector<uint32_t> flushes;
+  // text ends within a line, after a piece of a long line.
+  bool endsCut = false;
   // The input was read after the last line (and found to end).
   bool flushAtEnd = false;
+  // text taken apart, by splitLines().
+  std::vector<Line> lines;
+
+  // Adds bytes readSpan() handed out (or their first lines); `readBefore` tells that the input
+  // was read before them, `cut` that they end within a line.
+  void append(std::string_view span, bool readBefore, bool cut);
+  // Fills lines from text (once).
+  void splitLines();
+  // Empty, keeping the room its texts took.
+  void reset();
 
   // What decoding left: the recorded output, the devices the piece found in the run with the
   // stamp they had (0: the run had no such device), its devices as it left them, the ids of the

@@ -29,18 +29,42 @@ std::string stateOf(const KivLineReader& reader) {
 
 struct Result {
   std::vector<Piece> pieces;
+  // With spans: the runs' bytes together, taken apart at once.
+  std::vector<Piece> joined;
   std::string state;
+  // Per piece, whether the input was read since the piece before it; and after the last.
+  std::vector<bool> readBefore;
+  bool readAtEnd = false;
 };
 
-// Reads lines as the input loop does: while the reader is good and a line comes.
-Result readAll(KivLineReader& reader) {
+// Reads lines as the input loop does: while the reader is good and a line comes; with `spans`,
+// as the parallel decoder does, in runs taken apart by splitLines(). `reads` counts the reads.
+Result readAll(KivLineReader& reader, const int& reads, bool spans = false) {
   Result result;
+  int seen = 0;
+  auto add = [&](std::string_view line, bool cut) {
+    result.pieces.push_back({std::string(line), cut});
+    result.readBefore.push_back(reads != seen);
+    seen = reads;
+  };
   std::string_view line;
   bool cut = false;
-  while (reader.good() && reader.readLine(line, cut)) {
-    result.pieces.push_back({std::string(line), cut});
+  std::string all;
+  while (reader.good() && (spans ? reader.readSpan(line, cut) : reader.readLine(line, cut))) {
+    if (!spans) {
+      add(line, cut);
+      continue;
+    }
+    KivLineReader::splitLines(line, cut, [&](std::size_t offset, std::size_t size, bool isCut) {
+      add(line.substr(offset, size), isCut);
+    });
+    all += line;
   }
+  KivLineReader::splitLines(all, cut, [&](std::size_t offset, std::size_t size, bool isCut) {
+    result.joined.push_back({all.substr(offset, size), isCut});
+  });
   result.state = stateOf(reader);
+  result.readAtEnd = reads != seen;
   return result;
 }
 
@@ -80,10 +104,12 @@ class Pipe {
 // Hands the input to the reader `chunk` bytes at a time, each chunk written by the hook that
 // runs before a read, and closes the pipe once all is written: every read then finds exactly one
 // chunk, as input from a slow producer would arrive.
-Result readInChunks(const std::string& input, std::size_t chunk) {
+Result readInChunks(const std::string& input, std::size_t chunk, bool spans = false) {
   Pipe pipe;
   std::size_t sent = 0;
+  int reads = 0;
   KivLineReader reader(pipe.readEnd(), [&] {
+    ++reads;
     if (sent < input.size()) {
       const std::size_t n = std::min(chunk, input.size() - sent);
       pipe.write(std::string_view(input).substr(sent, n));
@@ -92,7 +118,7 @@ Result readInChunks(const std::string& input, std::size_t chunk) {
       pipe.closeWrite();
     }
   });
-  return readAll(reader);
+  return readAll(reader, reads, spans);
 }
 
 const std::string kEmptyEnd = "good() 0 bad() 0 eof() 1 fail() 1";
@@ -135,6 +161,35 @@ TEST(KivLineReader, SplitsInputIntoLinesWhateverChunksItArrivesIn) {
       const Result result = readInChunks(row.input, chunk);
       EXPECT_EQ(result.pieces, row.pieces) << row.what << ", chunks of " << chunk;
       EXPECT_EQ(result.state, row.state) << row.what << ", chunks of " << chunk;
+    }
+  }
+}
+
+// The parallel decoder reads in runs of lines and takes them apart on other threads: the lines,
+// the reader's end state and where it read (outputs are flushed there) must be readLine()'s.
+TEST(KivLineReader, RunsOfLinesTakenApartAreTheLinesReadOneByOne) {
+  std::vector<std::string> inputs;
+  for (const Row& row : rows()) {
+    inputs.push_back(row.input);
+  }
+  std::string mixed;
+  for (int i = 0; i < 2000; ++i) {
+    mixed += i % 700 == 0 ? xs(9000 + i) + "\n" : i % 300 == 0 ? "a\0b\n"s : "line\n";
+  }
+  inputs.push_back(mixed);
+  inputs.push_back(mixed + "unended");
+  for (const std::string& input : inputs) {
+    for (std::size_t chunk : {std::size_t{1} << 20, std::size_t{4096}, std::size_t{4095},
+                              std::size_t{333}, std::size_t{7}}) {
+      const Result lines = readInChunks(input, chunk);
+      const Result spans = readInChunks(input, chunk, true);
+      const std::string what =
+          std::to_string(input.size()) + " bytes in chunks of " + std::to_string(chunk);
+      EXPECT_EQ(spans.pieces, lines.pieces) << what;
+      EXPECT_EQ(spans.joined, lines.pieces) << what;
+      EXPECT_EQ(spans.state, lines.state) << what;
+      EXPECT_EQ(spans.readBefore, lines.readBefore) << what;
+      EXPECT_EQ(spans.readAtEnd, lines.readAtEnd) << what;
     }
   }
 }
