@@ -1,5 +1,6 @@
 #include "processor/KivLineReader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "input/KivByteSource.h"
@@ -16,7 +17,9 @@ constexpr std::size_t kBufferSize = 1024 * 1024;
 
 KivLineReader::KivLineReader(std::unique_ptr<KivByteSource> source,
                              std::function<void()> beforeWait)
-    : source_(std::move(source)), beforeWait_(std::move(beforeWait)), buffer_(kBufferSize) {}
+    : source_(std::move(source)),
+      beforeWait_(std::move(beforeWait)),
+      buffer_(new char[kBufferSize]) {}
 
 KivLineReader::KivLineReader(int fd, std::function<void()> beforeWait)
     : KivLineReader(std::make_unique<KivFdSource>(fd), std::move(beforeWait)) {}
@@ -28,7 +31,7 @@ uint64_t KivLineReader::bytesRead() const {
 }
 
 bool KivLineReader::deliver(std::size_t length, std::size_t consumed, std::string_view& line) {
-  line = std::string_view(buffer_.data() + begin_, std::min(length, nul_ - begin_));
+  line = std::string_view(buffer_.get() + begin_, std::min(length, nul_ - begin_));
   begin_ += consumed;
   if (nul_ < begin_) {
     nul_ = findNul(begin_);
@@ -37,9 +40,9 @@ bool KivLineReader::deliver(std::size_t length, std::size_t consumed, std::strin
 }
 
 std::size_t KivLineReader::findNul(std::size_t from) const {
-  const void* nul = std::memchr(buffer_.data() + from, 0, end_ - from);
+  const void* nul = std::memchr(buffer_.get() + from, 0, end_ - from);
   return nul == nullptr ? end_
-                        : static_cast<std::size_t>(static_cast<const char*>(nul) - buffer_.data());
+                        : static_cast<std::size_t>(static_cast<const char*>(nul) - buffer_.get());
 }
 
 bool KivLineReader::readLine(std::string_view& line, bool& cut) {
@@ -49,7 +52,7 @@ bool KivLineReader::readLine(std::string_view& line, bool& cut) {
     const std::size_t available = end_ - begin_;
     // A newline right after kMaxLineLength characters still ends that line.
     const std::size_t window = std::min(available, kMaxLineLength + 1);
-    const char* start = buffer_.data() + begin_;
+    const char* start = buffer_.get() + begin_;
     const void* newline = std::memchr(start + scanned, '\n', window - scanned);
     if (newline != nullptr) {
       const auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
@@ -70,10 +73,14 @@ bool KivLineReader::readLine(std::string_view& line, bool& cut) {
   }
 }
 
-bool KivLineReader::readSpan(std::string_view& span, bool& cut) {
+bool KivLineReader::readSpan(std::string_view& span, bool& cut,
+                             std::shared_ptr<const char[]>* buffer) {
   cut = false;
+  if (buffer != nullptr) {
+    buffer->reset();
+  }
   for (;;) {
-    const char* start = buffer_.data() + begin_;
+    const char* start = buffer_.get() + begin_;
     const std::size_t available = end_ - begin_;
     // readLine() hands out every line up to the last newline, then pieces of a long last line
     // while more than kMaxLineLength of its characters are there.
@@ -86,6 +93,9 @@ bool KivLineReader::readSpan(std::string_view& span, bool& cut) {
     const std::size_t ready =
         whole + (rest > kMaxLineLength ? (rest - 1) / kMaxLineLength * kMaxLineLength : 0);
     if (ready > 0) {
+      if (buffer != nullptr) {
+        *buffer = buffer_;
+      }
       span = std::string_view(start, ready);
       cut = ready > whole;
       begin_ += ready;
@@ -99,7 +109,10 @@ bool KivLineReader::readSpan(std::string_view& span, bool& cut) {
         fail_ = true;
         return false;
       }
-      span = std::string_view(buffer_.data() + begin_, available);
+      if (buffer != nullptr) {
+        *buffer = buffer_;
+      }
+      span = std::string_view(buffer_.get() + begin_, available);
       begin_ = end_;
       nul_ = end_;
       return true;
@@ -111,8 +124,26 @@ bool KivLineReader::refill() {
   if (eof_ || bad_) {
     return false;
   }
-  if (begin_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+  if (buffer_.use_count() > 1) {
+    // Lines handed out still point into the buffer: read on in one nobody holds.
+    auto free =
+        std::find_if(spare_.begin(), spare_.end(),
+                     [](const std::shared_ptr<char[]>& spare) { return spare.use_count() == 1; });
+    std::shared_ptr<char[]> next;
+    if (free == spare_.end()) {
+      next.reset(new char[kBufferSize]);
+    } else {
+      next = std::move(*free);
+      spare_.erase(free);
+    }
+    std::memcpy(next.get(), buffer_.get() + begin_, end_ - begin_);
+    spare_.push_back(std::move(buffer_));
+    buffer_ = std::move(next);
+    end_ -= begin_;
+    nul_ -= begin_;
+    begin_ = 0;
+  } else if (begin_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     end_ -= begin_;
     nul_ -= begin_;
     begin_ = 0;
@@ -126,7 +157,7 @@ bool KivLineReader::refill() {
     eof_ = true;
     return false;
   }
-  const ssize_t got = source_->read(buffer_.data() + end_, buffer_.size() - end_);
+  const ssize_t got = source_->read(buffer_.get() + end_, kBufferSize - end_);
   if (got > 0) {
     const std::size_t oldEnd = end_;
     end_ += static_cast<std::size_t>(got);

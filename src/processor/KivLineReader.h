@@ -41,7 +41,9 @@ class KivLineReader {
   // of the input, the last line without its newline. `cut` tells that the run ends within a
   // line, after a piece of kMaxLineLength characters. `beforeWait` runs where it would for
   // readLine(). False when no character could be read.
-  bool readSpan(std::string_view& span, bool& cut);
+  // With `buffer`, the span stays valid as long as *buffer is kept (the reader reads on into
+  // another buffer); without, until the next call.
+  bool readSpan(std::string_view& span, bool& cut, std::shared_ptr<const char[]>* buffer = nullptr);
 
   // Calls onLine(offset, length, cut) for each line of `span`, runs readSpan() handed out one
   // after the other, as readLine() would have handed the line out: cut at its first zero byte,
@@ -72,7 +74,10 @@ class KivLineReader {
 
   std::unique_ptr<KivByteSource> source_;
   std::function<void()> beforeWait_;
-  std::vector<char> buffer_;
+  // Where input is read into, and buffers read into before: runs of lines handed out with their
+  // buffer keep it from being read into again until they are done with it.
+  std::shared_ptr<char[]> buffer_;
+  std::vector<std::shared_ptr<char[]>> spare_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   // The first zero byte at or after begin_, or end_ when the buffered input holds none: lines are

@@ -98,24 +98,23 @@ std::unique_ptr<KivPiece> KivParallelDecoder::newPiece() {
   return piece;
 }
 
-void KivParallelDecoder::add(std::unique_ptr<KivPiece>& piece, std::string_view span, bool cut) {
+void KivParallelDecoder::add(std::string_view span, bool cut,
+                             const std::shared_ptr<const char[]>& buffer) {
   while (!span.empty()) {
     // A piece ends after a newline, where a line starts.
-    const std::size_t room = pieceBytes() - std::min(pieceBytes() - 1, piece->text.size());
+    const std::size_t size = pieceBytes();
     std::size_t take = span.size();
-    if (take > room) {
-      const void* newline = std::memchr(span.data() + room - 1, '\n', span.size() - (room - 1));
+    if (take > size) {
+      const void* newline = std::memchr(span.data() + size - 1, '\n', span.size() - (size - 1));
       if (newline != nullptr) {
         take = static_cast<std::size_t>(static_cast<const char*>(newline) - span.data()) + 1;
       }
     }
-    piece->append(span.substr(0, take), flushPending_, cut && take == span.size());
+    auto piece = newPiece();
+    piece->refer(span.substr(0, take), buffer, flushPending_, cut && take == span.size());
     flushPending_ = false;
     span.remove_prefix(take);
-    if (piece->text.size() >= pieceBytes()) {
-      submit(std::move(piece));
-      piece = newPiece();
-    }
+    submit(std::move(piece));
   }
 }
 
@@ -134,7 +133,8 @@ void KivParallelDecoder::run(int fd) {
   nextNumber_ = run.lineNumber;
   std::string_view span;
   bool cut = false;
-  auto readSpan = [&] { return reader.good() && reader.readSpan(span, cut); };
+  std::shared_ptr<const char[]> buffer;
+  auto readSpan = [&] { return reader.good() && reader.readSpan(span, cut, &buffer); };
 
   // A small input is cut into at least minPieces pieces, so that even a few lines are decoded
   // in parallel; a larger one into pieces of about kPieceBytes.
@@ -151,13 +151,14 @@ void KivParallelDecoder::run(int fd) {
   const std::size_t bySize = (batch->text.size() + pieceBytes() - 1) / pieceBytes();
   submitSplit(*batch, more ? bySize : std::max(setup_.minPieces, bySize));
   if (more) {
-    auto piece = newPiece();
+    // The rest in pieces that point into the reader's buffers: no copy.
     while (readSpan()) {
-      add(piece, span, cut);
+      add(span, cut, buffer);
     }
-    piece->flushAtEnd = flushPending_;
-    flushPending_ = false;
-    if (!piece->text.empty() || piece->flushAtEnd) {
+    if (flushPending_) {
+      auto piece = newPiece();
+      piece->flushAtEnd = true;
+      flushPending_ = false;
       submit(std::move(piece));
     }
   }
@@ -178,7 +179,7 @@ void KivParallelDecoder::submitSplit(KivPiece& batch, std::size_t count) {
     const uint32_t base = first < lines ? batch.lines[first].offset : 0;
     const uint32_t end =
         last < lines ? batch.lines[last].offset : static_cast<uint32_t>(batch.text.size());
-    piece->text = batch.text.substr(base, end - base);
+    piece->append(batch.text.substr(base, end - base), false, false);
     for (std::size_t n = first; n < last; ++n) {
       KivPiece::Line line = batch.lines[n];
       line.offset -= base;

@@ -18,14 +18,14 @@
 // alone, byte for byte and write for write.
 //
 // This thread reads the input as the processor does, but takes the lines it reads in runs
-// (KivLineReader::readSpan()) and cuts them into pieces; worker threads take the pieces apart into
-// lines, number them in input order, and decode them, each from the device table as it stands
-// when the piece first names a device, recording what they write; this thread
-// takes the pieces in order: when every device a piece found in the table had not changed since
-// (its stamp), the piece's devices and counters go into the table and its recorded output to the
-// run's outputs; otherwise the piece is decoded again, now from the table as the pieces before it
-// left it. Outputs are flushed where the processor reading alone would have flushed them, before
-// each read of the input.
+// (KivLineReader::readSpan()) and cuts them into pieces, which point into the reader's buffers;
+// worker threads take the pieces apart into lines, number them in input order, and decode them,
+// each from the device table as it stands when the piece first names a device, recording what they
+// write; this thread takes the pieces in order: when every device a piece found in the table had
+// not changed since (its stamp), the piece's devices and counters go into the table and its
+// recorded output to the run's outputs; otherwise the piece is decoded again, now from the table as
+// the pieces before it left it. Outputs are flushed where the processor reading alone would have
+// flushed them, before each read of the input.
 class KivParallelDecoder {
  public:
   struct Setup {
@@ -69,9 +69,8 @@ class KivParallelDecoder {
   std::size_t pieceBytes() const;
   // A piece to fill, from the spare ones when there are.
   std::unique_ptr<KivPiece> newPiece();
-  // Adds what the reader handed out to `piece`, submitting it and going on with a new one
-  // whenever it has grown to pieceBytes().
-  void add(std::unique_ptr<KivPiece>& piece, std::string_view span, bool cut);
+  // Submits what the reader handed out, in `buffer`, as pieces of about pieceBytes().
+  void add(std::string_view span, bool cut, const std::shared_ptr<const char[]>& buffer);
   // Hands `piece` to the workers, committing finished pieces while too many are under way.
   void submit(std::unique_ptr<KivPiece> piece);
   // Splits the lines of `batch` into `count` pieces of about as many lines each, numbers them

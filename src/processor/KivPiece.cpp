@@ -6,7 +6,22 @@ void KivPiece::append(std::string_view span, bool readBefore, bool cut) {
   if (readBefore) {
     flushes.push_back(static_cast<uint32_t>(text.size()));
   }
-  text.append(span);
+  if (kept) {
+    own.assign(text);
+    kept.reset();
+  }
+  own.append(span);
+  text = own;
+  endsCut = cut;
+}
+
+void KivPiece::refer(std::string_view span, std::shared_ptr<const char[]> buffer, bool readBefore,
+                     bool cut) {
+  if (readBefore) {
+    flushes.push_back(0);
+  }
+  text = span;
+  kept = std::move(buffer);
   endsCut = cut;
 }
 
@@ -27,7 +42,9 @@ void KivPiece::splitLines() {
 }
 
 void KivPiece::reset() {
-  text.clear();
+  text = {};
+  kept.reset();
+  own.clear();
   flushes.clear();
   endsCut = false;
   flushAtEnd = false;

@@ -19,8 +19,11 @@ struct KivPiece {
   };
 
   uint64_t firstLine = 1;
-  // Bytes as the line reader's readSpan() handed them out, newlines and all.
-  std::string text;
+  // Bytes as the line reader's readSpan() handed them out, newlines and all: in the reader's
+  // buffer, kept for the piece, or copied into the piece's own storage.
+  std::string_view text;
+  std::shared_ptr<const char[]> kept;
+  std::string own;
   // Where in text a line starts that the input was read before.
   std::vector<uint32_t> flushes;
   // text ends within a line, after a piece of a long line.
@@ -30,9 +33,12 @@ struct KivPiece {
   // text taken apart, by splitLines().
   std::vector<Line> lines;
 
-  // Adds bytes readSpan() handed out (or their first lines); `readBefore` tells that the input
-  // was read before them, `cut` that they end within a line.
+  // Adds bytes readSpan() handed out (or their first lines), copied; `readBefore` tells that the
+  // input was read before them, `cut` that they end within a line.
   void append(std::string_view span, bool readBefore, bool cut);
+  // The same for an empty piece, whose bytes are then those in `buffer`, kept.
+  void refer(std::string_view span, std::shared_ptr<const char[]> buffer, bool readBefore,
+             bool cut);
   // Fills lines from text (once).
   void splitLines();
   // Empty, keeping the room its texts took.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,39 @@ TEST(ParallelE2E, PieceBoundariesChangeNothing) {
       fresh();
       EXPECT_EQ(outcome(dir, args, workers), one) << workers << " workers";
     }
+  }
+}
+
+// Past the first megabyte the pieces point into the line reader's buffers, which it reads on
+// into others while pieces still hold them: runs of lines of several reads, a line cut into
+// pieces across reads (and longer than a read), zero bytes and device changes among them.
+TEST(ParallelE2E, InputOfManyReadsChangesNothing) {
+  std::vector<std::string> lines = {descriptorLine("a"), descriptorLine("b")};
+  for (int i = 0; i < 60000; ++i) {
+    lines.push_back(dataLine(i % 3 == 0 ? "a" : "b", static_cast<uint32_t>(i), kUmacValue,
+                             static_cast<uint32_t>(i), 0));
+    if (i % 9001 == 0) {
+      lines.push_back(std::string("host\0hidden", 11));
+      lines.push_back(
+          descriptorLine("b", umacVersion(), i % 2 == 0 ? otherLmacVersion() : lmacVersion()));
+    }
+    if (i == 30000) {
+      lines.push_back(std::string(2500000, 'c'));
+    }
+  }
+  KivTempDir dir;
+  writeImage(dir.path());
+  dir.write("raw.log", logOf(lines));
+  dir.makeDir("out");
+  const std::vector<std::string> args = {"-j", "-v", "1", "-r", "-i", "raw.log"};
+  const std::string one = outcome(dir, args, "1");
+  for (const std::string workers : {"2", "3"}) {
+    // Megabytes of output: where they part, not a diff of them.
+    const std::string many = outcome(dir, args, workers);
+    const auto parted = std::mismatch(many.begin(), many.end(), one.begin(), one.end());
+    EXPECT_TRUE(many == one) << workers << " workers differ from one at byte "
+                             << (parted.first - many.begin()) << ": "
+                             << std::string(parted.first, std::min(parted.first + 200, many.end()));
   }
 }
 
