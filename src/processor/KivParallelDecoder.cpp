@@ -46,7 +46,7 @@ KivParallelDecoder::~KivParallelDecoder() {
     const std::lock_guard<std::mutex> lock(queueLock_);
     stopping_ = true;
   }
-  queueChanged_.notify_all();
+  workReady_.notify_all();
   for (std::thread& thread : threads_) {
     thread.join();
   }
@@ -57,7 +57,7 @@ void KivParallelDecoder::work(KivPieceDecoder& decoder) {
     UnderWay* next = nullptr;
     {
       std::unique_lock<std::mutex> lock(queueLock_);
-      queueChanged_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+      workReady_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
       if (waiting_.empty()) {
         return;
       }
@@ -66,20 +66,32 @@ void KivParallelDecoder::work(KivPieceDecoder& decoder) {
     }
     KivPiece& piece = *next->piece;
     piece.splitLines();
+    bool wake = false;
     {
       std::unique_lock<std::mutex> lock(queueLock_);
-      queueChanged_.wait(lock, [this, next] { return numbered_ == next->order; });
+      if (numbered_ != next->order) {
+        ++numberWaiters_;
+        numberedChanged_.wait(lock, [this, next] { return numbered_ == next->order; });
+        --numberWaiters_;
+      }
       piece.firstLine = nextNumber_;
       nextNumber_ += piece.lines.size();
       ++numbered_;
+      wake = numberWaiters_ > 0;
     }
-    queueChanged_.notify_all();
+    if (wake) {
+      numberedChanged_.notify_all();
+    }
     decoder.decode(piece);
     {
       const std::lock_guard<std::mutex> lock(queueLock_);
       next->decoded = true;
+      // This thread waits for the oldest piece only.
+      wake = underWay_.front().get() == next;
     }
-    queueChanged_.notify_all();
+    if (wake) {
+      oldestDecoded_.notify_one();
+    }
   }
 }
 
@@ -213,7 +225,7 @@ void KivParallelDecoder::submit(std::unique_ptr<KivPiece> piece) {
     waiting_.push_back(entry.get());
     underWay_.push_back(std::move(entry));
   }
-  queueChanged_.notify_one();
+  workReady_.notify_one();
 }
 
 bool KivParallelDecoder::commitOldest(bool wait) {
@@ -225,7 +237,7 @@ bool KivParallelDecoder::commitOldest(bool wait) {
     }
     oldest = underWay_.front().get();
     if (wait) {
-      queueChanged_.wait(lock, [oldest] { return oldest->decoded; });
+      oldestDecoded_.wait(lock, [oldest] { return oldest->decoded; });
     } else if (!oldest->decoded) {
       return false;
     }

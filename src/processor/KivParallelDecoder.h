@@ -97,7 +97,12 @@ class KivParallelDecoder {
   };
 
   std::mutex queueLock_;
-  std::condition_variable queueChanged_;
+  // For workers: a piece is waiting, or the run ends; the piece before theirs is numbered. For
+  // this thread: the oldest piece under way is decoded.
+  std::condition_variable workReady_;
+  std::condition_variable numberedChanged_;
+  std::condition_variable oldestDecoded_;
+  std::size_t numberWaiters_ = 0;
   std::deque<UnderWay*> waiting_;                   // for a worker
   std::deque<std::unique_ptr<UnderWay>> underWay_;  // in input order
   bool stopping_ = false;
