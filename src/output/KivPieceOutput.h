@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <streambuf>
 #include <string>
 #include <string_view>
@@ -80,30 +79,6 @@ class KivPieceOutput {
  private:
   std::string bytes_;
   std::vector<Op> ops_;
-};
-
-// Recorded outputs kept for the thread that records into them: an output's memory then stays in
-// the caches of the core that writes it, rather than moving between the workers' cores.
-class KivPieceOutputPool {
- public:
-  KivPieceOutput take() {
-    const std::lock_guard<std::mutex> lock(lock_);
-    if (outputs_.empty()) {
-      return {};
-    }
-    KivPieceOutput output = std::move(outputs_.back());
-    outputs_.pop_back();
-    return output;
-  }
-  void giveBack(KivPieceOutput output) {
-    output.clear();
-    const std::lock_guard<std::mutex> lock(lock_);
-    outputs_.push_back(std::move(output));
-  }
-
- private:
-  std::mutex lock_;
-  std::vector<KivPieceOutput> outputs_;
 };
 
 // A stream buffer without a buffer of its own that records everything written to it as writes of

@@ -49,17 +49,12 @@ struct KivPiece {
   // devices whose personal logs it writes (by recordSlot), and whether it wrote the library's
   // indexing diagnostics.
   KivPieceOutput output;
-  KivPieceOutputPool* outputPool = nullptr;  // where output goes back to
   std::vector<std::pair<std::string, uint64_t>> seen;
   std::vector<std::unique_ptr<KivDeviceDesc>> devices;
   std::vector<std::string> slotIds;
   bool announcedLibrary = false;
 
   void clearResult() {
-    if (outputPool != nullptr) {
-      outputPool->giveBack(std::move(output));
-      outputPool = nullptr;
-    }
     output.clear();
     seen.clear();
     devices.clear();

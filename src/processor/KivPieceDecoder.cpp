@@ -33,7 +33,7 @@ KivPieceDecoder::~KivPieceDecoder() {
 void KivPieceDecoder::decode(KivPiece& piece) {
   piece.clearResult();
   piece_ = &piece;
-  output_ = outputs_.take();
+  output_.clear();
   output_.reserve(piece.text.size() * 3);
   {
     const std::lock_guard<std::mutex> lock(*setup_.runLock);
@@ -59,8 +59,7 @@ void KivPieceDecoder::decode(KivPiece& piece) {
         std::move(processor_.devices.extract(processor_.devices.begin()).value()));
   }
   processor_.clearDevices();
-  piece.output = std::move(output_);
-  piece.outputPool = &outputs_;
+  std::swap(piece.output, output_);
   piece_ = nullptr;
 }
 

@@ -56,9 +56,7 @@ class KivPieceDecoder : private KivLogProcessor::Upstream {
   Setup setup_;
   KivLogMetadata umac_;
   KivLogMetadata lmac_;
-  // What the piece under way writes, and the memory for the pieces to come.
   KivPieceOutput output_;
-  KivPieceOutputPool outputs_;
   KivRecordingBuffer consoleBuffer_;
   KivRecordingBuffer mainBuffer_;
   std::ostream console_;
