@@ -52,8 +52,9 @@ class KivParallelDecoder {
   // Input is read in pieces of at most this many bytes; fewer when its output grows much.
   static constexpr std::size_t kPieceBytes = 128 * 1024;
   static constexpr std::size_t kMinPieceBytes = 8 * 1024;
-  // What a piece should write at most, and all pieces under way per worker.
-  static constexpr std::size_t kPieceOutput = 1024 * 1024;
+  // What a piece should write at most (its output then stays in a core's cache while it is
+  // written), and all pieces under way per worker.
+  static constexpr std::size_t kPieceOutput = 256 * 1024;
   static constexpr std::size_t kOutputPerWorker = 4 * 1024 * 1024;
 
   explicit KivParallelDecoder(const Setup& setup);
