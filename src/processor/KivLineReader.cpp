@@ -46,24 +46,17 @@ std::size_t KivLineReader::findNul(std::size_t from) const {
 }
 
 bool KivLineReader::readLine(std::string_view& line, bool& cut) {
-  cut = false;
   std::size_t scanned = 0;
   for (;;) {
     const std::size_t available = end_ - begin_;
-    // A newline right after kMaxLineLength characters still ends that line.
-    const std::size_t window = std::min(available, kMaxLineLength + 1);
-    const char* start = buffer_.get() + begin_;
-    const void* newline = std::memchr(start + scanned, '\n', window - scanned);
-    if (newline != nullptr) {
-      const auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
-      return deliver(length, length + 1, line);
+    const LineEnd end = lineEnd(buffer_.get() + begin_, available, scanned);
+    if (end.taken > 0) {
+      cut = end.cut;
+      return deliver(end.length, end.taken, line);
     }
-    scanned = window;
-    if (available > kMaxLineLength) {
-      cut = true;
-      return deliver(kMaxLineLength, kMaxLineLength, line);
-    }
+    scanned = available;
     if (!refill()) {
+      cut = false;
       if (available == 0 || stopped_) {
         fail_ = true;
         return false;
@@ -139,15 +132,12 @@ bool KivLineReader::refill() {
     std::memcpy(next.get(), buffer_.get() + begin_, end_ - begin_);
     spare_.push_back(std::move(buffer_));
     buffer_ = std::move(next);
-    end_ -= begin_;
-    nul_ -= begin_;
-    begin_ = 0;
   } else if (begin_ > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-    end_ -= begin_;
-    nul_ -= begin_;
-    begin_ = 0;
   }
+  end_ -= begin_;
+  nul_ -= begin_;
+  begin_ = 0;
   if (beforeWait_) {
     beforeWait_();
   }

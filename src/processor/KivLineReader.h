@@ -51,6 +51,27 @@ class KivLineReader {
   template <typename OnLine>
   static void splitLines(std::string_view span, bool endsCut, OnLine&& onLine);
 
+  // Where the line at `start` ends, with `available` bytes there of which the first `scanned`
+  // hold no newline: a newline within kMaxLineLength + 1 characters ends it; without one, more
+  // than kMaxLineLength characters give a piece of that many (cut). `taken`, the bytes it takes
+  // with its newline, is 0 when neither holds: only more input, or its end, can tell.
+  struct LineEnd {
+    std::size_t length = 0;
+    std::size_t taken = 0;
+    bool cut = false;
+  };
+  static LineEnd lineEnd(const char* start, std::size_t available, std::size_t scanned = 0) {
+    const std::size_t window = std::min(available, kMaxLineLength + 1);
+    if (const void* newline = std::memchr(start + scanned, '\n', window - scanned)) {
+      const auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
+      return {length, length + 1, false};
+    }
+    if (available > kMaxLineLength) {
+      return {kMaxLineLength, kMaxLineLength, true};
+    }
+    return {};
+  }
+
   // Bytes the source took from its file or descriptor so far (compressed bytes, for a
   // compressed capture).
   uint64_t bytesRead() const;
@@ -102,24 +123,14 @@ void KivLineReader::splitLines(std::string_view span, bool endsCut, OnLine&& onL
   std::size_t begin = 0;
   while (begin < size) {
     const std::size_t available = size - begin;
-    // readLine()'s rules: a newline right after kMaxLineLength characters still ends that line;
-    // without a newline in reach, a piece of kMaxLineLength characters; what remains without a
-    // newline is the piece of a long line that the runs end with, or the input's last line.
-    const void* newline = std::memchr(data + begin, '\n', std::min(available, kMaxLineLength + 1));
-    std::size_t length = available;
-    std::size_t consumed = available;
-    bool cut = false;
-    if (newline != nullptr) {
-      length = static_cast<std::size_t>(static_cast<const char*>(newline) - (data + begin));
-      consumed = length + 1;
-    } else if (available > kMaxLineLength) {
-      length = consumed = kMaxLineLength;
-      cut = true;
-    } else {
-      cut = endsCut;
+    // What remains without a newline is the piece of a long line that the runs end with, or the
+    // input's last line.
+    LineEnd end = lineEnd(data + begin, available);
+    if (end.taken == 0) {
+      end = {available, available, endsCut};
     }
-    onLine(begin, std::min(length, nul - begin), cut);
-    begin += consumed;
+    onLine(begin, std::min(end.length, nul - begin), end.cut);
+    begin += end.taken;
     if (nul < begin) {
       nul = nulFrom(begin);
     }

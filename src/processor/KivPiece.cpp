@@ -6,10 +6,6 @@ void KivPiece::append(std::string_view span, bool readBefore, bool cut) {
   if (readBefore) {
     flushes.push_back(static_cast<uint32_t>(text.size()));
   }
-  if (kept) {
-    own.assign(text);
-    kept.reset();
-  }
   own.append(span);
   text = own;
   endsCut = cut;
@@ -26,7 +22,7 @@ void KivPiece::refer(std::string_view span, std::shared_ptr<const char[]> buffer
 }
 
 void KivPiece::splitLines() {
-  if (!lines.empty() || text.empty()) {
+  if (!lines.empty()) {
     return;
   }
   auto flush = flushes.begin();

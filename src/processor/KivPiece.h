@@ -33,8 +33,9 @@ struct KivPiece {
   // text taken apart, by splitLines().
   std::vector<Line> lines;
 
-  // Adds bytes readSpan() handed out (or their first lines), copied; `readBefore` tells that the
-  // input was read before them, `cut` that they end within a line.
+  // Adds bytes readSpan() handed out (or their first lines), copied, to a piece whose bytes are
+  // its own; `readBefore` tells that the input was read before them, `cut` that they end within a
+  // line.
   void append(std::string_view span, bool readBefore, bool cut);
   // The same for an empty piece, whose bytes are then those in `buffer`, kept.
   void refer(std::string_view span, std::shared_ptr<const char[]> buffer, bool readBefore,
