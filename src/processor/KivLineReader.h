@@ -113,6 +113,9 @@ class KivLineReader {
 
 template <typename OnLine>
 void KivLineReader::splitLines(std::string_view span, bool endsCut, OnLine&& onLine) {
+  if (span.empty()) {
+    return;  // whose data() may be null, which memchr() must not get
+  }
   const char* const data = span.data();
   const std::size_t size = span.size();
   auto nulFrom = [data, size](std::size_t from) {
