@@ -18,8 +18,8 @@ root=$PWD
 # zstdcat, xzcat: that tool's output piped in; python: the Python module's Decoder.decode_file, of the
 # current build only), then kivlog's arguments. A binary that does not
 # know an argument, or does not read a compressed capture given with -i, shows n/a in that row. A
-# file is decoded with one worker per core unless -P says otherwise; the baseline, which may not
-# know -P, runs every row without it.
+# file is decoded with one worker per core unless -P says otherwise; a baseline that does not
+# know -P runs every row without it.
 cases=(
   "data-heavy     data-heavy.log      file     -f kiv_log.elf"
   "data-heavy-P1  data-heavy.log      file     -f kiv_log.elf -P 1"
@@ -227,15 +227,18 @@ for line in "${cases[@]}"; do
     cat "$input" > /dev/null  # into the page cache before the first timed run
   fi
 
-  # The arguments each binary runs with: the baseline's without -P.
-  baseline_argv=()
-  for ((a = 0; a < ${#argv[@]}; a++)); do
-    if [ "${argv[$a]}" = -P ]; then
-      a=$((a + 1))
-    else
-      baseline_argv+=("${argv[$a]}")
-    fi
-  done
+  # The arguments each binary runs with: the baseline's without -P when it does not know it.
+  baseline_argv=("${argv[@]}")
+  if [ -n "$baseline" ] && ! knows_args "${bins[0]}" "${argv[@]}"; then
+    baseline_argv=()
+    for ((a = 0; a < ${#argv[@]}; a++)); do
+      if [ "${argv[$a]}" = -P ]; then
+        a=$((a + 1))
+      else
+        baseline_argv+=("${argv[$a]}")
+      fi
+    done
+  fi
   args_of() {
     if [ -n "$baseline" ] && [ "$1" = 0 ]; then
       bin_argv=("${baseline_argv[@]}")
